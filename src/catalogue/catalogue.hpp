@@ -1,0 +1,14 @@
+#pragma once
+// The ten tools, in the order clients see them, and the two property schemas most share.
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "catalogue/tool.hpp"
+
+extern const nlohmann::json app;        // "app": which app a tool acts on
+extern const nlohmann::json simulator;  // "simulator": which simulator, absent for a Mac app
+extern const std::vector<Tool> tools;
+
+// The tool with exactly this name, or nullptr.
+const Tool* findTool(std::string_view name);

@@ -1,0 +1,11 @@
+#pragma once
+// The "tools/list" answer: the whole catalogue, in its order, with input schemas.
+#include <nlohmann/json.hpp>
+
+#include "server/output.hpp"
+
+// The result object {"tools": [...]}, one entry of name, description and inputSchema a tool.
+nlohmann::json toolList();
+
+// Answers a "tools/list" request; params (a paging cursor included) play no part.
+void listTools(const nlohmann::json& id, Output& out);

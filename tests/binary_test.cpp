@@ -1,0 +1,168 @@
+// The real binary, started as an MCP client starts it.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+#include <thread>
+
+#include "support/fake_app.hpp"
+#include "support/run.hpp"
+
+using nlohmann::json;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string initialize = R"({"jsonrpc":"2.0","id":0,"method":"initialize","params":{"protocolVersion":"2025-06-18"}})";
+
+json lineAt(const Finished& run, std::size_t index) {
+  const auto lines = splitLines(run.out);
+  return index < lines.size() ? json::parse(lines[index]) : json();
+}
+
+json toolCall(int id, const std::string& name, const json& arguments = json::object()) {
+  return {{"jsonrpc", "2.0"}, {"id", id}, {"method", "tools/call"},
+          {"params", {{"name", name}, {"arguments", arguments}}}};
+}
+
+}  // namespace
+
+TEST(Binary, HandshakeThenExitZeroAtEndOfInputWithSilentStderr) {
+  const Finished run = runWith(serverBinary(),
+                               initialize + "\r\n" + R"({"jsonrpc":"2.0","method":"notifications/initialized"})" +
+                                   "\n\n" + R"({"jsonrpc":"2.0","id":1,"method":"tools/list"})" + "\n" +
+                                   "not json\n" + R"({"jsonrpc":"2.0","id":2,"method":"ping"})");
+  ASSERT_TRUE(run.exited);
+  EXPECT_FALSE(run.signaled);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  ASSERT_EQ(splitLines(run.out).size(), 4u) << run.out;
+  EXPECT_EQ(run.out.back(), '\n');
+  EXPECT_EQ(run.out.find('\r'), std::string::npos);
+  EXPECT_EQ(lineAt(run, 0)["result"]["serverInfo"]["name"], "tarnwick");
+  EXPECT_EQ(lineAt(run, 1)["result"]["tools"].size(), 10u);
+  EXPECT_EQ(lineAt(run, 2)["error"]["code"], -32700);
+  EXPECT_EQ(lineAt(run, 3), json::parse(R"({"jsonrpc":"2.0","id":2,"result":{}})"));
+}
+
+TEST(Binary, EmptyInputEndsAtOnce) {
+  const Finished run = runWith(serverBinary(), "", {}, 10s);
+  EXPECT_TRUE(run.exited);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "");
+}
+
+TEST(Binary, PortComesFromTheEnvironmentAndArgumentsAreIgnored) {
+  FakeApp app;
+  app.answerWith(200, R"({"rules":[]})");
+  const Finished run = runWith(serverBinary(), toolCall(1, "status").dump() + "\n",
+                               {"TARNWICK_PORT=+" + std::to_string(app.port())});
+  EXPECT_EQ(lineAt(run, 0)["result"]["content"][0]["text"], R"({"rules":[]})");
+  ASSERT_EQ(app.requests().size(), 1u);
+
+  // An invalid value falls back to 47300, which the reach-failure text names.
+  const Finished fallback = runWith(serverBinary(), toolCall(1, "status").dump() + "\n", {"TARNWICK_PORT=0x1F"});
+  const std::string text = lineAt(fallback, 0)["result"]["content"][0]["text"].get<std::string>();
+  if (lineAt(fallback, 0)["result"]["isError"] == true) {
+    EXPECT_EQ(text.rfind("Couldn't reach Tarnwick on 127.0.0.1:47300. ", 0), 0u) << text;
+  }
+  EXPECT_EQ(fallback.status, 0);
+}
+
+TEST(Binary, APingWrittenDuringASlowToolCallIsAnsweredAfterIt) {
+  FakeApp app;
+  app.answerWith([](const httplib::Request&, httplib::Response& response) {
+    std::this_thread::sleep_for(400ms);
+    response.set_content("done", "text/plain");
+  });
+  Child child = start(serverBinary(), {"TARNWICK_PORT=" + std::to_string(app.port())});
+  ASSERT_TRUE(writeTo(child, toolCall(1, "status").dump() + "\n"));
+  std::this_thread::sleep_for(50ms);  // the call is in flight
+  ASSERT_TRUE(writeTo(child, R"({"jsonrpc":"2.0","id":2,"method":"ping"})" "\n"));
+  std::string first, second;
+  const bool gotFirst = readLine(child, first, 10s);
+  const bool gotSecond = readLine(child, second, 10s);
+  const Finished end = finish(child, 10s);
+  ASSERT_TRUE(gotFirst && gotSecond) << end.out;
+  EXPECT_EQ(json::parse(first)["id"], 1);
+  EXPECT_EQ(json::parse(first)["result"]["content"][0]["text"], "done");
+  EXPECT_EQ(json::parse(second)["id"], 2);
+  EXPECT_EQ(end.status, 0);
+}
+
+TEST(Binary, InputEndingDuringAToolCallStillGetsTheAnswer) {
+  FakeApp app;
+  app.answerWith([](const httplib::Request&, httplib::Response& response) {
+    std::this_thread::sleep_for(300ms);
+    response.set_content("late but delivered", "text/plain");
+  });
+  const Finished run =
+      runWith(serverBinary(), toolCall(4, "status").dump(), {"TARNWICK_PORT=" + std::to_string(app.port())});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(lineAt(run, 0)["result"]["content"][0]["text"], "late but delivered");
+}
+
+TEST(Binary, ClientClosingOurOutputEndsTheServerQuietly) {
+  Child child = start(serverBinary());
+  ::close(child.out);
+  child.out = -1;
+  // Keeps sending after the reader is gone; the server must neither die of a signal nor spin.
+  for (int i = 0; i < 50; ++i) {
+    if (!writeTo(child, R"({"jsonrpc":"2.0","id":1,"method":"ping"})" "\n")) break;
+  }
+  child.out = ::open("/dev/null", O_RDONLY);
+  const Finished end = finish(child, 10s);
+  EXPECT_TRUE(end.exited);
+  EXPECT_FALSE(end.signaled) << "signal " << end.status;
+  EXPECT_EQ(end.status, 0);
+  EXPECT_EQ(end.err, "");
+}
+
+// The typical flow of the instructions, against the stand-in app.
+TEST(EndToEnd, TypicalFlowAgainstTheStandIn) {
+  if (standinBinary().empty()) GTEST_SKIP() << "the stand-in app is not part of this build";
+  Child app = start(standinBinary(), {}, {"--port", "0"});
+  std::string listening;
+  const bool up = readLine(app, listening, 10s);
+  const std::string appPort = listening.substr(listening.rfind(':') + 1);
+  if (!up || appPort.empty()) {
+    ::kill(app.pid, SIGTERM);
+    finish(app, 5s);
+    FAIL() << "the stand-in did not say where it listens: " << listening;
+  }
+
+  const std::vector<std::pair<json, bool>> steps = {
+      {toolCall(1, "list_targets"), false},
+      {toolCall(2, "set_network", {{"app", "com.example.weather"}, {"simulator", "booted"}, {"preset", "3G"}}), false},
+      {toolCall(3, "relaunch_app", {{"app", "com.example.weather"}, {"simulator", "booted"}}), false},
+      {toolCall(4, "get_requests", {{"app", "com.example.weather"}, {"simulator", "booted"}, {"limit", 5}}), false},
+      {toolCall(5, "fail_endpoint", {{"app", "com.example.weather"}, {"simulator", "booted"},
+                                     {"pattern", "api.example.com/v1/orders"}, {"kind", "status"}, {"value", 503}}),
+       false},
+      {toolCall(6, "status"), false},
+      {toolCall(7, "set_network", {{"app", "com.example.weather"}, {"failure", "sideways"}}), true},
+      {toolCall(8, "reset_network", {{"app", "com.example.weather"}, {"simulator", "booted"}}), false},
+  };
+  std::string input;
+  for (const auto& step : steps) input += step.first.dump() + "\n";
+  const Finished run = runWith(serverBinary(), input, {"TARNWICK_PORT=" + appPort});
+  ::kill(app.pid, SIGTERM);
+  const Finished appEnd = finish(app, 5s);
+
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  const auto lines = splitLines(run.out);
+  ASSERT_EQ(lines.size(), steps.size()) << run.out;
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    const json answer = json::parse(lines[i]);
+    EXPECT_EQ(answer["id"], steps[i].first["id"]);
+    EXPECT_EQ(answer["result"]["isError"], steps[i].second) << lines[i];
+    EXPECT_TRUE(answer["result"]["content"][0]["text"].is_string());
+  }
+  // What the app was told shows up in its status.
+  EXPECT_NE(lines[5].find("orders"), std::string::npos) << lines[5];
+  EXPECT_NE(lines[6].find("failure"), std::string::npos) << lines[6];
+  EXPECT_TRUE(appEnd.exited);
+}
