@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "bridge/automation.hpp"
+#include "bridge/invoke.hpp"
 #include "catalogue/catalogue.hpp"
 #include "server/settings.hpp"
 #include "support/fake_app.hpp"
@@ -165,6 +166,13 @@ TEST(BridgeUnreachable, PortsThatFormNoUrlStillGiveAnAnswer) {
     EXPECT_TRUE(result.isError);
     EXPECT_EQ(result.text.rfind(prefixFor(odd), 0), 0u) << result.text;
   }
+}
+
+TEST(BridgeText, FixedEntriesWinOverTheClientsAndAddWhatIsMissing) {
+  EXPECT_EQ(withFixed(json::parse(R"({"app":"mine","mode":"client","keep":1})"),
+                      json::parse(R"({"mode":"fixed","added":[true]})")),
+            json::parse(R"({"app":"mine","mode":"fixed","keep":1,"added":[true]})"));
+  EXPECT_EQ(withFixed(json::object(), json::object()), json::object());
 }
 
 TEST(BridgeText, ReachFailureIsExactByteForByte) {

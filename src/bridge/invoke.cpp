@@ -5,16 +5,23 @@
 
 using nlohmann::json;
 
+json withFixed(json arguments, const json& fixed) {
+  for (const auto& [key, value] : fixed.items()) arguments[key] = value;
+  return arguments;
+}
+
 void invoke(const json& id, const json& params, Output& out) {
   const auto name = params.find("name");
   const Tool* tool = name != params.end() && name->is_string() ? findTool(name->get_ref<const std::string&>()) : nullptr;
   if (tool == nullptr) return reply(id, -32602, "Unknown tool.", out);
 
   const auto arguments = params.find("arguments");
-  json body = arguments != params.end() && arguments->is_object() ? *arguments : json::object();
-  for (const auto& [key, value] : tool->fixed.items()) body[key] = value;
-
-  AutomationResult result = call(tool->command, body);
+  static const json noArguments = json::object();
+  const json& given = arguments != params.end() && arguments->is_object() ? *arguments : noArguments;
+  // The arguments are copied only when fixed entries must be written over them: a client's
+  // arguments can run to megabytes, and the message still holds them.
+  AutomationResult result =
+      tool->fixed.empty() ? call(tool->command, given) : call(tool->command, withFixed(given, tool->fixed));
   reply(id,
         {{"content", json::array({{{"type", "text"}, {"text", std::move(result.text)}}})},
          {"isError", result.isError}},

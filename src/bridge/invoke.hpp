@@ -4,6 +4,9 @@
 
 #include "server/output.hpp"
 
+// The client's arguments with the tool's fixed entries written over them: fixed values win.
+nlohmann::json withFixed(nlohmann::json arguments, const nlohmann::json& fixed);
+
 // Answers with {"content":[{"type":"text","text":...}],"isError":...}, or the error -32602
 // "Unknown tool." (and no request to the app) when params name no catalogued tool.
 void invoke(const nlohmann::json& id, const nlohmann::json& params, Output& out);

@@ -38,7 +38,13 @@ void sendParseError(Output& out) {
 void handleLine(std::string& line, Output& out) {
   repairUtf8(line);
   if (nestsDeeperThan(line, maxNesting)) return sendParseError(out);
+  // JSON text never holds a raw NUL, and the parser would take one for the end of the input,
+  // passing "{...}\0anything" as the object alone.
+  if (line.find('\0') != std::string::npos) return sendParseError(out);
   json message = json::parse(line, nullptr, /*allow_exceptions=*/false);
+  // A line of megabytes is of no use once parsed; keeping it while the message is handled
+  // would hold its size twice over.
+  if (line.capacity() >= (std::size_t{1} << 20)) std::string().swap(line);
   if (!message.is_object()) return sendParseError(out);
   // The one place where a failure while handling a message is caught, so that a bad message
   // never stops the next one. Nothing below is expected to throw; memory exhaustion could.

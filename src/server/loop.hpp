@@ -15,7 +15,8 @@ inline constexpr std::size_t maxNesting = 512;
 bool nestsDeeperThan(std::string_view text, std::size_t limit);
 
 // Handles one non-empty line: the parse-error answer unless it is exactly one JSON object,
-// which goes to handle(). Repairs invalid UTF-8 in `line` first. Never throws.
+// which goes to handle(). Repairs invalid UTF-8 in `line` first, and empties a line of a
+// megabyte or more once parsed. Never throws.
 void handleLine(std::string& line, Output& out);
 
 // Reads and handles lines until the input ends or the output is closed.

@@ -52,6 +52,18 @@ std::vector<std::string> splitLines(std::string_view text) {
   return lines;
 }
 
+namespace {
+
+// A pipe whose ends other children do not inherit (pipe2 is not on every POSIX system).
+bool pipeFor(int ends[2]) {
+  if (::pipe(ends) != 0) return false;
+  ::fcntl(ends[0], F_SETFD, FD_CLOEXEC);
+  ::fcntl(ends[1], F_SETFD, FD_CLOEXEC);
+  return true;
+}
+
+}  // namespace
+
 Child start(const std::string& path, const std::vector<std::string>& env, const std::vector<std::string>& args) {
   // The child's environment: ours, with the test's entries in place of same-named ones.
   std::vector<std::string> entries;
@@ -68,7 +80,7 @@ Child start(const std::string& path, const std::vector<std::string>& env, const 
   envp.push_back(nullptr);
 
   int in[2], out[2], err[2];
-  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return {};
+  if (!pipeFor(in) || !pipeFor(out) || !pipeFor(err)) return {};
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, in[0], 0);
@@ -131,6 +143,9 @@ void closeInput(Child& child) {
 Finished finish(Child& child, std::chrono::milliseconds timeout) {
   Finished result;
   closeInput(child);
+  // Without a child there is nothing to wait for; waitpid(-1) and kill(-1) would reach every
+  // process we may signal.
+  if (child.pid <= 0) return result;
   result.out = std::move(child.pendingOut);
   const auto deadline = Clock::now() + timeout;
   std::vector<pollfd> open{{child.out, POLLIN, 0}, {child.err, POLLIN, 0}};
@@ -161,8 +176,9 @@ Finished finish(Child& child, std::chrono::milliseconds timeout) {
     result.signaled = WIFSIGNALED(status);
     result.status = result.signaled ? WTERMSIG(status) : WEXITSTATUS(status);
   }
-  ::close(child.out);
-  ::close(child.err);
+  if (child.out >= 0) ::close(child.out);
+  if (child.err >= 0) ::close(child.err);
+  child.out = child.err = -1;
   child.pid = -1;
   return result;
 }

@@ -1,0 +1,64 @@
+// Cold start and the resident set after it, against processes that do nothing.
+#include <sys/wait.h>
+
+#include <stdexcept>
+
+#include "measure.hpp"
+#include "stats.hpp"
+
+namespace {
+
+struct Start {
+  double seconds = 0;
+  double rssMiB = 0;
+};
+
+// Spawn to the first answer line; the resident set is read once that line is in.
+Start coldStart(const std::string& program, const Setup& setup) {
+  std::string line = initializeLine(1);
+  double t0 = nowSeconds();
+  Child child = startChild(setup, program);
+  pump(child, line, 1, after(10));
+  Start start{secondsSince(t0), 0};
+  start.rssMiB = static_cast<double>(procStatusKiB(child.pid, "VmRSS")) / 1024;
+  if (takeLine(child).find("\"result\"") == std::string::npos) {
+    throw std::runtime_error(program + " did not answer initialize with a result");
+  }
+  Exit exit = finish(child, after(10));
+  if (!WIFEXITED(exit.status) || WEXITSTATUS(exit.status) != 0) {
+    throw std::runtime_error(program + " did not exit with status 0 at end of input");
+  }
+  return start;
+}
+
+}  // namespace
+
+std::vector<Row> measureStart(const Setup& setup) {
+  const std::vector<std::string> programs{setup.server, setup.bare, setup.bareLinked};
+  for (int i = 0; i < 5; ++i) {
+    for (const auto& p : programs) coldStart(p, setup);
+  }
+  std::vector<double> ms[3], rss[3];
+  std::size_t rounds = scaled(setup, 300);
+  for (std::size_t r = 0; r < rounds; ++r) {
+    // Each round starts with a different program, so none is always the one after a pause.
+    for (std::size_t k = 0; k < 3; ++k) {
+      std::size_t which = (r + k) % 3;
+      Start s = coldStart(programs[which], setup);
+      ms[which].push_back(s.seconds * 1e3);
+      rss[which].push_back(s.rssMiB);
+    }
+  }
+  Row linked{"cold start to initialize answer", "ms", median(ms[0]), median(ms[2]),
+             "bare process, same libraries", Goal::RatioAtMost, 1.5};
+  Row absolute{"cold start, absolute", "ms", median(ms[0]), median(ms[1]),
+               "bare process, C library only", Goal::ValueBelow, 10};
+  Row resident{"resident set after start-up", "MiB", median(rss[0]), median(rss[2]),
+               "bare process, same libraries", Goal::ValueBelow, 8};
+  linked.detail = {{"spawns", rounds},
+                   {"serverP90ms", percentile(ms[0], 90)},
+                   {"bareLinkedP90ms", percentile(ms[2], 90)},
+                   {"bareP90ms", percentile(ms[1], 90)}};
+  resident.detail = {{"bareMiB", median(rss[1])}};
+  return {linked, absolute, resident};
+}

@@ -1,0 +1,83 @@
+// libFuzzer over the message loop: any bytes as client input, split into lines and handled as
+// the server would. Beyond the sanitizers' findings, every answer must be one line of valid
+// UTF-8 holding a JSON-RPC response, and no line may get more than one answer.
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "server/loop.hpp"
+#include "server/settings.hpp"
+#include "server/utf8.hpp"
+#include "support/raw_app.hpp"
+
+using nlohmann::json;
+
+namespace {
+
+int instantPort = 1;
+
+// A finding that no sanitizer would report: libFuzzer records the input that led here.
+void require(bool holds) {
+  if (!holds) std::abort();
+}
+
+void checkAnswer(std::string_view line) {
+  require(isValidUtf8(line));
+  const json answer = json::parse(line, nullptr, /*allow_exceptions=*/false);
+  require(answer.is_object() && answer.size() == 3);
+  const auto version = answer.find("jsonrpc");
+  require(answer.contains("id") && version != answer.end() && *version == "2.0");
+  require(answer.contains("result") != answer.contains("error"));
+  if (answer.contains("error")) {
+    const json& error = *answer.find("error");
+    require(error.is_object() && error.size() == 2 && error.contains("code") && error.contains("message"));
+    require(error.find("code")->is_number_integer() && error.find("message")->is_string());
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  startUp();
+  // An app that answers every command at once; inputs of odd length are aimed at port 1,
+  // where nothing listens, so both outcomes of a call are explored and each input is replayable.
+  static RawApp instant([](int fd) {
+    readRequest(fd, 5);
+    sendAll(fd, httpResponse(200, "{\"ok\":true}"));
+  });
+  instantPort = instant.port();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  port = size % 2 == 0 ? instantPort : 1;
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  std::size_t offset = 0;
+  ReadSome readSome = [&](char* buffer, std::size_t room) {
+    const std::size_t count = std::min(room, input.size() - offset);
+    std::memcpy(buffer, input.data() + offset, count);
+    offset += count;
+    return count;
+  };
+  std::string written;
+  Output out{[&](std::string_view line) {
+    written.append(line);
+    return true;
+  }};
+  serve(readSome, out);
+
+  std::size_t answers = 0;
+  for (std::string_view rest = written; !rest.empty(); ++answers) {
+    const std::size_t feed = rest.find('\n');
+    require(feed != std::string_view::npos);  // every answer ends with its line feed
+    checkAnswer(rest.substr(0, feed));
+    rest.remove_prefix(feed + 1);
+  }
+  // Each line feed (and the end of input) ends at most one line, and each line has one answer.
+  require(answers <= static_cast<std::size_t>(std::count(input.begin(), input.end(), '\n')) + 1);
+  return 0;
+}

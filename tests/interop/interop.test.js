@@ -1,0 +1,180 @@
+// The official MCP TypeScript SDK client against the built tarnwick-mcp and the stand-in app.
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { ErrorCode, LATEST_PROTOCOL_VERSION, McpError } from '@modelcontextprotocol/sdk/types.js';
+import { AjvJsonSchemaValidator } from '@modelcontextprotocol/sdk/validation/ajv';
+import { REQUEST_TIMEOUT_MS, openSession, startStandin, unusedPort } from './harness.js';
+
+const CATALOGUE = [
+  'list_targets', 'status', 'set_network', 'reset_network', 'stop_watching',
+  'relaunch_app', 'get_requests', 'fail_endpoint', 'mock_endpoint', 'clear_endpoints',
+];
+
+const app = 'com.example.shop';
+const simulator = 'booted';
+// In the order a client would follow the server's own advice, so each call finds the state it needs.
+const PLAUSIBLE = [
+  ['list_targets', {}],
+  ['status', {}],
+  ['set_network', { app, simulator, preset: '3G', latency: 200, failure: 'refuse', percent: 30 }],
+  ['relaunch_app', { app, simulator }],
+  ['get_requests', { app, simulator, limit: 20, filter: 'status:4xx', include_bodies: true }],
+  ['fail_endpoint', { app, simulator, pattern: 'api.example.com/v1/orders', kind: 'status', value: 503 }],
+  ['mock_endpoint', {
+    app, simulator, pattern: 'api.example.com/v1/profile',
+    status: 200, body: '{"name":"Ada"}', content_type: 'application/json', delay: 0.5,
+  }],
+  ['clear_endpoints', { app, simulator, pattern: 'api.example.com/v1/orders' }],
+  ['reset_network', { app, simulator }],
+  ['stop_watching', { app, simulator }],
+];
+
+// Outside the "failure" enum: the server passes it on and the app refuses it.
+const badNetwork = { name: 'set_network', arguments: { app, simulator, failure: 'sideways' } };
+
+const REACH_FAILURE = "Couldn't reach Tarnwick on 127.0.0.1:";
+const AUTOMATION_HINT = '. Open the app and turn on Allow Automation (menu bar icon \u203a Automation). ';
+
+const opts = { timeout: REQUEST_TIMEOUT_MS };
+let standin;
+
+before(async () => { standin = await startStandin(); });
+after(async () => { await standin?.stop(); });
+
+// Runs `body` with a connected client and checks that closing it ends the server cleanly.
+async function withSession(appPort, body) {
+  const session = await openSession(appPort);
+  let outcome;
+  try {
+    await body(session.client, session);
+  } finally {
+    outcome = await session.close();
+  }
+  assert.deepEqual(outcome, { code: 0, signal: null, stderr: '' }, 'server exit after the client closed');
+}
+
+function textOf(result) {
+  assert.equal(result.content.length, 1, 'one content item');
+  assert.equal(result.content[0].type, 'text');
+  assert.equal(typeof result.content[0].text, 'string');
+  return result.content[0].text;
+}
+
+test('the SDK handshake gets the server identity, its instructions and the SDK revision back', async () => {
+  await withSession(standin.port, async (client, session) => {
+    assert.equal(session.revision, LATEST_PROTOCOL_VERSION);
+    assert.deepEqual(client.getServerVersion(), { name: 'tarnwick', version: '1.0.0' });
+    assert.ok(client.getServerCapabilities()?.tools, 'tools capability announced');
+    const instructions = client.getInstructions();
+    assert.equal(typeof instructions, 'string');
+    assert.ok(instructions.startsWith('Tarnwick slows down and breaks the network'), instructions);
+    assert.deepEqual(await client.ping(opts), {});
+    assert.deepEqual(session.clientErrors, []);
+  });
+});
+
+test('tools/list passes the SDK schemas, in catalogue order, with input schemas that work', async () => {
+  await withSession(standin.port, async (client) => {
+    const { tools, nextCursor } = await client.listTools(undefined, opts);
+    assert.deepEqual(tools.map((tool) => tool.name), CATALOGUE);
+    assert.equal(nextCursor, undefined);
+    const validator = new AjvJsonSchemaValidator();
+    const plausible = new Map(PLAUSIBLE);
+    for (const tool of tools) {
+      assert.ok(tool.description.length > 0, `${tool.name} has a description`);
+      assert.equal(tool.inputSchema.type, 'object');
+      const check = validator.getValidator(tool.inputSchema);
+      const verdict = check(plausible.get(tool.name));
+      assert.ok(verdict.valid, `${tool.name} rejects plausible arguments: ${verdict.errorMessage}`);
+      // A schema whose required list did not bind would accept an empty call.
+      assert.equal(check({}).valid, (tool.inputSchema.required ?? []).length === 0, `${tool.name} with {}`);
+      if (tool.name === badNetwork.name) assert.equal(check(badNetwork.arguments).valid, false, 'enum binds');
+    }
+  });
+});
+
+test('every tool reaches the stand-in and comes back as text', async () => {
+  assert.deepEqual(PLAUSIBLE.map(([name]) => name).sort(), [...CATALOGUE].sort(), 'all ten tools are called');
+  await withSession(standin.port, async (client) => {
+    for (const [name, args] of PLAUSIBLE) {
+      const result = await client.callTool({ name, arguments: args }, undefined, opts);
+      const text = textOf(result);
+      assert.equal(result.isError, false, `${name}: ${text}`);
+      // The stand-in answers JSON, so a body handed on intact still parses.
+      const answer = JSON.parse(text);
+      if (name === 'set_network') {
+        assert.equal(answer.rule?.app, app, 'the arguments reached the app');
+        assert.match(answer.rule?.failure ?? '', /refuse 30%/);
+      }
+    }
+  });
+});
+
+test('app refusals are error results; an unknown tool is an McpError', async () => {
+  await withSession(standin.port, async (client) => {
+    const refused = await client.callTool(badNetwork, undefined, opts);
+    assert.equal(refused.isError, true);
+    assert.match(textOf(refused), /"failure".*"sideways"/, 'the stand-in names the argument and the value');
+
+    await assert.rejects(client.callTool({ name: 'no_such_tool', arguments: {} }, undefined, opts),
+      (error) => error instanceof McpError && error.code === ErrorCode.InvalidParams
+        && /Unknown tool\./.test(error.message));
+    await assert.rejects(client.callTool({ name: 'List_Targets' }, undefined, opts),
+      (error) => error instanceof McpError && error.code === -32602);
+    assert.deepEqual(await client.ping(opts), {}, 'session survives both');
+  });
+});
+
+test('with the app not running a call says how to reach it', async () => {
+  const port = await unusedPort();
+  await withSession(port, async (client) => {
+    const result = await client.callTool({ name: 'status', arguments: {} }, undefined, opts);
+    assert.equal(result.isError, true);
+    const text = textOf(result);
+    assert.ok(text.startsWith(REACH_FAILURE), text);
+    assert.ok(text.startsWith(`${REACH_FAILURE}${port}${AUTOMATION_HINT}`), text);
+  });
+});
+
+test('requests in flight together each get their own answer', async () => {
+  await withSession(standin.port, async (client) => {
+    const call = (name, args = {}) => client.callTool({ name, arguments: args }, undefined, opts);
+    const targets = textOf(await call('list_targets'));
+    const status = textOf(await call('status'));
+    const refusal = textOf(await call(badNetwork.name, badNetwork.arguments));
+
+    const settle = (promise) => promise.then((value) => ({ value }), (error) => ({ error }));
+    const outcomes = await Promise.all([
+      client.ping(opts), call('list_targets'), call('status'), client.ping(opts),
+      call(badNetwork.name, badNetwork.arguments), settle(call('no_such_tool')),
+      call('status'), client.listTools(undefined, opts), call('list_targets'), client.ping(opts),
+    ]);
+    const [ping1, targets1, status1, ping2, refused, unknown, status2, listed, targets2, ping3] = outcomes;
+    for (const ping of [ping1, ping2, ping3]) assert.deepEqual(ping, {});
+    for (const result of [targets1, targets2]) assert.deepEqual([textOf(result), result.isError], [targets, false]);
+    for (const result of [status1, status2]) assert.deepEqual([textOf(result), result.isError], [status, false]);
+    assert.deepEqual([textOf(refused), refused.isError], [refusal, true]);
+    assert.ok(unknown.error instanceof McpError && unknown.error.code === -32602, String(unknown.error));
+    assert.deepEqual(listed.tools.map((tool) => tool.name), CATALOGUE);
+  });
+});
+
+test('a cancelled call leaves the session working', async () => {
+  await withSession(standin.port, async (client) => {
+    const status = textOf(await client.callTool({ name: 'status', arguments: {} }, undefined, opts));
+    const controller = new AbortController();
+    // The request is on the wire once callTool returns; aborting now makes the SDK send notifications/cancelled.
+    const cancelled = client.callTool({ name: 'list_targets', arguments: {} }, undefined,
+      { ...opts, signal: controller.signal });
+    controller.abort('no longer needed');
+    await assert.rejects(cancelled);
+
+    const [ping, after] = await Promise.all([
+      client.ping(opts), client.callTool({ name: 'status', arguments: {} }, undefined, opts),
+    ]);
+    assert.deepEqual(ping, {});
+    assert.deepEqual([textOf(after), after.isError], [status, false]);
+    const { tools } = await client.listTools(undefined, opts);
+    assert.equal(tools.length, CATALOGUE.length);
+  });
+});
