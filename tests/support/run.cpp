@@ -11,30 +11,14 @@
 #include <thread>
 #include <unistd.h>
 
-#include "server/loop.hpp"
+#include "support/serve_text.hpp"
 
 extern char** environ;
 
 using nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
-std::vector<std::string> serveText(std::string_view input) {
-  std::size_t offset = 0;
-  // Hands the text over in odd-sized pieces so that lines straddle reads.
-  ReadSome readSome = [&](char* buffer, std::size_t size) {
-    const std::size_t count = std::min({size, input.size() - offset, std::size_t{4093}});
-    std::memcpy(buffer, input.data() + offset, count);
-    offset += count;
-    return count;
-  };
-  std::string written;
-  Output out{[&](std::string_view line) {
-    written.append(line);
-    return true;
-  }};
-  serve(readSome, out);
-  return splitLines(written);
-}
+std::vector<std::string> serveText(std::string_view input) { return splitLines(serveCaptured(input)); }
 
 std::vector<json> answersTo(std::string_view input) {
   std::vector<json> answers;
