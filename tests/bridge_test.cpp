@@ -15,15 +15,6 @@ using nlohmann::json;
 
 namespace {
 
-const std::string reachPrefix =
-    "Couldn't reach Tarnwick on 127.0.0.1:%. Open the app and turn on Allow Automation (menu bar icon \xE2\x80\xBA "
-    "Automation). ";
-
-std::string prefixFor(std::int64_t appPort) {
-  std::string text = reachPrefix;
-  return text.replace(text.find('%'), 1, std::to_string(appPort));
-}
-
 // A port on which nothing listens: bound but never listening, so connections are refused.
 struct DeadPort {
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -132,7 +123,7 @@ TEST(BridgeUnreachable, NothingListeningGivesTheReachFailureAsAToolResult) {
   EXPECT_FALSE(answer.contains("error"));
   EXPECT_EQ(answer["result"]["isError"], true);
   const std::string text = answer["result"]["content"][0]["text"].get<std::string>();
-  const std::string prefix = prefixFor(dead.number);
+  const std::string prefix = reachFailure(dead.number, "");
   ASSERT_EQ(text.rfind(prefix, 0), 0u) << text;
   EXPECT_GT(text.size(), prefix.size()) << "the cause follows";
 }
@@ -143,7 +134,7 @@ TEST(BridgeUnreachable, PortsThatFormNoUrlStillGiveAnAnswer) {
     const AutomationResult result = call("status", json::object());
     port = defaultPort;
     EXPECT_TRUE(result.isError);
-    EXPECT_EQ(result.text.rfind(prefixFor(odd), 0), 0u) << result.text;
+    EXPECT_EQ(result.text.rfind(reachFailure(odd, ""), 0), 0u) << result.text;
   }
 }
 

@@ -11,11 +11,11 @@
 #include <gtest/gtest.h>
 
 #include "support/fake_app.hpp"
-#include "support/hostile_lines.hpp"
+#include "support/messages.hpp"
 #include "support/run.hpp"
 
 using nlohmann::json;
-using namespace hostile;
+using namespace messages;
 
 namespace {
 

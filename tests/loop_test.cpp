@@ -1,13 +1,15 @@
 #include <gtest/gtest.h>
 
 #include "server/loop.hpp"
+#include "support/messages.hpp"
 #include "support/run.hpp"
 
 using nlohmann::json;
 
+using messages::parseError;
+
 namespace {
 
-const json parseError = {{"jsonrpc", "2.0"}, {"id", nullptr}, {"error", {{"code", -32700}, {"message", "Parse error"}}}};
 const std::string ping = R"({"jsonrpc":"2.0","id":1,"method":"ping"})";
 
 }  // namespace
@@ -54,12 +56,6 @@ TEST(MessageLoop, NestingIsBoundedAndRefusedWithParseError) {
   // Brackets inside strings do not count, and escaped quotes do not end a string.
   EXPECT_FALSE(nestsDeeperThan(R"({"a":"\"[[[[[[[[[["})", 2));
   EXPECT_TRUE(nestsDeeperThan(R"({"a":"\\",[[[]]]})", 2));
-}
-
-TEST(MessageLoop, InvalidUtf8InsideAStringIsRepairedNotRefused) {
-  const auto answers = answersTo("{\"id\":\"a\xFF" "b\",\"method\":\"ping\"}\n");
-  ASSERT_EQ(answers.size(), 1u);
-  EXPECT_EQ(answers[0]["id"], "a\xEF\xBF\xBD" "b");
 }
 
 TEST(MessageLoop, LargeIntegerIdsComeBackExactly) {

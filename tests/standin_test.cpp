@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "standin/service.hpp"
-#include "standin/traffic.hpp"
 
 namespace {
 
@@ -95,21 +94,13 @@ TEST_F(StandinTest, BadArgumentsAreNamedWithWhatTheyAllow) {
        shop({{"failure", "sideways"}}),
        {"\"failure\"", "none, airplane, refuse, timeout, drop, outages"}},
       {"set", shop({{"loss", 101}}), {"\"loss\"", "0 to 100"}},
-      {"set", shop({{"loss", -0.5}}), {"\"loss\"", "0 to 100"}},
       {"set", shop({{"preset", "4G"}}), {"\"preset\"", "3G", "Very Bad Network", "100% Loss"}},
       {"set", shop({{"hosts_mode", "some"}}), {"\"hosts_mode\"", "only, except, all"}},
-      {"set", shop({{"latency", "slow"}}), {"\"latency\"", "number"}},
       {"set", shop({{"presets", "3G"}}), {"\"presets\"", "preset"}},
-      {"set", shop({{"percent", 20}}), {"\"percent\"", "refuse"}},
       {"set", shop({{"simulator", "Pixel 8"}}), {"simulator", "booted", "any", "iPhone 15"}},
       {"set", shop({{"app", "com.example.nope"}}), {"app", "com.example.shop", "com.example.weather"}},
-      {"set", {{"app", "com.example.shop"}}, {"app", "com.example.notes", "simulator"}},
-      {"set", {{"app", "*"}}, {"app", "simulator"}},
       {"relaunch", {{"app", "com.example.shop"}}, {"\"simulator\"", "Required: app, simulator"}},
-      {"relaunch", shop({{"app", "*"}}), {"app", "one app"}},
       {"requests", shop({{"limit", 0}}), {"\"limit\"", "1 to 500"}},
-      {"requests", shop({{"limit", 501}}), {"\"limit\"", "1 to 500"}},
-      {"requests", shop({{"limit", 2.5}}), {"\"limit\"", "whole number"}},
       {"requests", shop({{"include_bodies", "yes"}}), {"\"include_bodies\"", "true or false"}},
       {"fail-endpoint", shop({{"pattern", "x"}}), {"\"kind\"", "Required: app, simulator, pattern, kind"}},
       {"fail-endpoint",
@@ -118,9 +109,7 @@ TEST_F(StandinTest, BadArgumentsAreNamedWithWhatTheyAllow) {
       {"fail-endpoint",
        shop({{"pattern", "x"}, {"kind", "status"}, {"value", 99}}),
        {"\"value\"", "100 to 599"}},
-      {"fail-endpoint", shop({{"pattern", ""}, {"kind", "offline"}}), {"\"pattern\"", "empty"}},
       {"mock-endpoint", shop({{"pattern", "x"}, {"status", "200"}}), {"\"status\"", "100 to 599"}},
-      {"targets", {{"app", "com.example.shop"}}, {"\"app\"", "no arguments"}},
   };
   for (const Case& c : cases) {
     const Reply reply = post(c.command, c.args);
@@ -136,14 +125,6 @@ TEST_F(StandinTest, BadArgumentsAreNamedWithWhatTheyAllow) {
   EXPECT_EQ(post("relaunch", shop()).status, 200);
   EXPECT_EQ(post("requests", shop({{"limit", 500}})).status, 200);
   EXPECT_EQ(post("requests", shop({{"limit", 1.0}})).status, 200);
-}
-
-TEST_F(StandinTest, RefusedSettingLeavesTheRuleAsItWas) {
-  ASSERT_EQ(post("set", shop({{"preset", "3G"}})).status, 200);
-  EXPECT_EQ(post("set", shop({{"preset", "LTE"}, {"after", 5}})).status, 400);
-  const json rules = postText("status", "{}").body().at("rules");
-  ASSERT_EQ(rules.size(), 1u);
-  EXPECT_EQ(rules[0].at("network").get<std::string>().rfind("3G:", 0), 0u) << rules.dump();
 }
 
 TEST_F(StandinTest, TypicalFlowIsCoherent) {
@@ -223,83 +204,11 @@ TEST_F(StandinTest, RequestsHonourFilterLimitAndBodies) {
   EXPECT_FALSE(post("requests", shop({{"limit", 1}})).body().at("requests")[0].contains("response_body"));
 }
 
-TEST_F(StandinTest, RulesShapeTheRecordedRequests) {
-  ASSERT_EQ(post("set", shop({{"failure", "airplane"}, {"hosts", "cdn.example.com"}})).status, 200);
-  const json mock = shop({{"pattern", "/v1/profile"}, {"status", 418}, {"body", "{\"mock\":1}"}});
-  ASSERT_EQ(post("mock-endpoint", mock).status, 200);
-  // An endpoint rule of the every-app rule reaches this app too.
-  const json everyApp = shop({{"app", "*"}, {"pattern", "telemetry.*/events"}, {"kind", "offline"}});
-  ASSERT_EQ(post("fail-endpoint", everyApp).status, 200);
-  ASSERT_EQ(post("relaunch", shop()).status, 200);
-
-  const json list = post("requests", shop({{"include_bodies", true}})).body().at("requests");
-  ASSERT_EQ(list.size(), 9u);
-  for (const json& r : list) {
-    const std::string url = r.at("url").get<std::string>();
-    const bool offline = r.value("error", "").find("-1009") != std::string::npos;
-    if (url.find("cdn.example.com") != std::string::npos || url.find("telemetry.") != std::string::npos) {
-      EXPECT_TRUE(offline && r.at("status").is_null()) << r.dump();
-    } else if (url.find("/v1/profile") != std::string::npos) {
-      EXPECT_EQ(r.at("status"), 418);
-      EXPECT_EQ(r.at("response_body"), "{\"mock\":1}");
-      EXPECT_EQ(r.value("mocked", false), true);
-    } else {
-      EXPECT_FALSE(offline) << "outside the rule's hosts: " << r.dump();
-    }
-  }
-}
-
-TEST_F(StandinTest, SimulatorNamesAllMeanTheBootedDevice) {
-  for (const char* sim : {"booted", "any", "iPhone 15", "6f1c2b7e-3a4d-4e59-9b8a-0c1d2e3f4a5b"}) {
-    EXPECT_EQ(post("set", shop({{"simulator", sim}, {"preset", "Edge"}})).status, 200) << sim;
-  }
-  EXPECT_EQ(post("set", {{"app", "Notes"}, {"preset", "DSL"}}).status, 200);  // a Mac app by name
-  const json rules = postText("status", "{}").body().at("rules");
-  ASSERT_EQ(rules.size(), 2u);
-  EXPECT_EQ(rules[1].at("target"), "Notes (com.example.notes) on the Mac");
-}
-
-TEST_F(StandinTest, ParallelClientsShareOneConsistentState) {
-  ASSERT_EQ(post("relaunch", shop()).status, 200);  // records 6
-  std::vector<std::thread> clients;
-  std::vector<int> failures(4, 0);
-  for (std::size_t c = 0; c < failures.size(); ++c) {
-    clients.emplace_back([&, c] {
-      for (int i = 0; i < 20; ++i) {
-        if (post("requests", shop({{"limit", 1}})).status != 200) ++failures[c];
-        if (post("set", shop({{"latency", i}})).status != 200) ++failures[c];
-      }
-    });
-  }
-  for (std::thread& t : clients) t.join();
-  for (int f : failures) EXPECT_EQ(f, 0);
-  EXPECT_EQ(post("requests", shop()).body().at("recorded"), 6 + 3 * 4 * 20 + 3);
-}
-
 TEST_F(StandinTest, SecondStandinCannotShareTheBusyPort) {
   standin::Standin other;
   httplib::Server second;
   standin::serve(second, other);
   EXPECT_FALSE(second.bind_to_port("127.0.0.1", port));
-}
-
-TEST(StandinTraffic, PatternsAndHostLimits) {
-  EXPECT_TRUE(standin::urlMatches("https://api.example.com/v1/cart", "api.example.com/v1/cart"));
-  EXPECT_TRUE(standin::urlMatches("https://api.example.com/v1/cart", "api.*/cart"));
-  EXPECT_TRUE(standin::urlMatches("https://api.example.com/v1/cart", "*"));
-  EXPECT_FALSE(standin::urlMatches("https://api.example.com/v1/cart", "cart*api"));
-  EXPECT_FALSE(standin::urlMatches("https://api.example.com/v1/cart", "/v2/"));
-
-  standin::Rule rule;
-  rule.hosts = "cdn.example.com, *.example.org";
-  EXPECT_TRUE(standin::inScope(rule, "https://cdn.example.com/a"));
-  EXPECT_TRUE(standin::inScope(rule, "https://img.example.org/a"));
-  EXPECT_TRUE(standin::inScope(rule, "https://example.org/a"));
-  EXPECT_FALSE(standin::inScope(rule, "https://api.example.com/a"));
-  EXPECT_FALSE(standin::inScope(rule, "https://badexample.org/a"));
-  rule.hostsMode = "except";
-  EXPECT_TRUE(standin::inScope(rule, "https://api.example.com/a"));
-  EXPECT_FALSE(standin::inScope(rule, "https://cdn.example.com/a"));
 }
 
 }  // namespace

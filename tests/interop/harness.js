@@ -1,7 +1,6 @@
 // Starts the built binaries for the interop tests and stops them again on every path.
 import { spawn } from 'node:child_process';
 import { once } from 'node:events';
-import net from 'node:net';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { Client } from '@modelcontextprotocol/sdk/client/index.js';
@@ -76,17 +75,6 @@ export async function startStandin() {
     await terminate(child);
     throw error;
   }
-}
-
-// A loopback port that nothing listens on: taken from the kernel, then released.
-export async function unusedPort() {
-  const server = net.createServer();
-  server.listen(0, '127.0.0.1');
-  await within(STARTUP_TIMEOUT_MS, 'probe listener', once(server, 'listening'));
-  const { port } = server.address();
-  server.close();
-  await once(server, 'close');
-  return port;
 }
 
 // Connects an SDK client to a fresh tarnwick-mcp whose app port is `appPort`.

@@ -11,6 +11,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "server/settings.hpp"
 #include "support/serve_text.hpp"
 
 extern char** environ;
@@ -196,3 +197,19 @@ std::string fromEnvironment(const char* name, const char* built) {
 std::string serverBinary() { return fromEnvironment("TARNWICK_MCP_BINARY", TARNWICK_MCP_BINARY); }
 
 std::string standinBinary() { return fromEnvironment("TARNWICK_STANDIN_BINARY", TARNWICK_STANDIN_BINARY); }
+
+json callInProcess(std::int64_t appPort, const std::string& tool, const json& arguments) {
+  port = appPort;
+  const json request = {{"jsonrpc", "2.0"}, {"id", 1}, {"method", "tools/call"},
+                        {"params", {{"name", tool}, {"arguments", arguments}}}};
+  const std::vector<json> answers = answersTo(request.dump() + "\n");
+  port = defaultPort;
+  return answers.size() == 1 ? answers[0] : json();
+}
+
+std::string textOf(const json& result) {
+  const auto pointer = "/content/0/text"_json_pointer;
+  if (!result.is_object() || !result.contains(pointer)) return "";
+  const json& text = result.at(pointer);
+  return text.is_string() ? text.get<std::string>() : "";
+}

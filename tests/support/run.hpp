@@ -1,6 +1,7 @@
 #pragma once
 // Ways for tests to drive the server: in process over a text, or as a real child process.
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -57,3 +58,11 @@ std::string serverBinary();
 
 // The stand-in app binary: $TARNWICK_STANDIN_BINARY, else the one this build made.
 std::string standinBinary();
+
+// The whole answer to one tools/call of `tool` with `arguments`, served in process against
+// the app on `appPort` (the global port is set back to its default afterwards).
+nlohmann::json callInProcess(std::int64_t appPort, const std::string& tool,
+                             const nlohmann::json& arguments = nlohmann::json::object());
+
+// The text of a tool result's one content item, or "" when there is none.
+std::string textOf(const nlohmann::json& result);

@@ -1,5 +1,5 @@
 #pragma once
-// Lines for the hostile-client tests: pings to build requests from, the answers to expect, and
+// Requests and answers the tests build on: pings to make requests from, the answers to expect, and
 // random bytes that can never form a JSON object.
 #include <random>
 #include <string>
@@ -7,7 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace hostile {
+namespace messages {
 
 using nlohmann::json;
 
@@ -41,4 +41,4 @@ inline std::string randomLines(unsigned seed, int count, std::size_t longest) {
   return text;
 }
 
-}  // namespace hostile
+}  // namespace messages
