@@ -1,8 +1,6 @@
 // The real binary, started as an MCP client starts it.
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <unistd.h>
 #include <thread>
 
 #include "support/fake_app.hpp"
@@ -89,51 +87,4 @@ TEST(Binary, APingWrittenDuringASlowToolCallIsAnsweredAfterIt) {
   EXPECT_EQ(json::parse(first)["result"]["content"][0]["text"], "done");
   EXPECT_EQ(json::parse(second)["id"], 2);
   EXPECT_EQ(end.status, 0);
-}
-
-// The typical flow of the instructions, against the stand-in app.
-TEST(EndToEnd, TypicalFlowAgainstTheStandIn) {
-  if (standinBinary().empty()) GTEST_SKIP() << "the stand-in app is not part of this build";
-  Child app = start(standinBinary(), {}, {"--port", "0"});
-  std::string listening;
-  const bool up = readLine(app, listening, 10s);
-  const std::string appPort = listening.substr(listening.rfind(':') + 1);
-  if (!up || appPort.empty()) {
-    ::kill(app.pid, SIGTERM);
-    finish(app, 5s);
-    FAIL() << "the stand-in did not say where it listens: " << listening;
-  }
-
-  const std::vector<std::pair<json, bool>> steps = {
-      {toolCall(1, "list_targets"), false},
-      {toolCall(2, "set_network", {{"app", "com.example.weather"}, {"simulator", "booted"}, {"preset", "3G"}}), false},
-      {toolCall(3, "relaunch_app", {{"app", "com.example.weather"}, {"simulator", "booted"}}), false},
-      {toolCall(4, "get_requests", {{"app", "com.example.weather"}, {"simulator", "booted"}, {"limit", 5}}), false},
-      {toolCall(5, "fail_endpoint", {{"app", "com.example.weather"}, {"simulator", "booted"},
-                                     {"pattern", "api.example.com/v1/orders"}, {"kind", "status"}, {"value", 503}}),
-       false},
-      {toolCall(6, "status"), false},
-      {toolCall(7, "set_network", {{"app", "com.example.weather"}, {"failure", "sideways"}}), true},
-      {toolCall(8, "reset_network", {{"app", "com.example.weather"}, {"simulator", "booted"}}), false},
-  };
-  std::string input;
-  for (const auto& step : steps) input += step.first.dump() + "\n";
-  const Finished run = runWith(serverBinary(), input, {"TARNWICK_PORT=" + appPort});
-  ::kill(app.pid, SIGTERM);
-  const Finished appEnd = finish(app, 5s);
-
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.err, "");
-  const auto lines = splitLines(run.out);
-  ASSERT_EQ(lines.size(), steps.size()) << run.out;
-  for (std::size_t i = 0; i < steps.size(); ++i) {
-    const json answer = json::parse(lines[i]);
-    EXPECT_EQ(answer["id"], steps[i].first["id"]);
-    EXPECT_EQ(answer["result"]["isError"], steps[i].second) << lines[i];
-    EXPECT_TRUE(answer["result"]["content"][0]["text"].is_string());
-  }
-  // What the app was told shows up in its status.
-  EXPECT_NE(lines[5].find("orders"), std::string::npos) << lines[5];
-  EXPECT_NE(lines[6].find("failure"), std::string::npos) << lines[6];
-  EXPECT_TRUE(appEnd.exited);
 }

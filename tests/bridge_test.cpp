@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include "bridge/automation.hpp"
-#include "bridge/invoke.hpp"
 #include "catalogue/catalogue.hpp"
 #include "server/settings.hpp"
 #include "support/fake_app.hpp"
@@ -89,7 +88,6 @@ TEST_F(Bridge, UnusableToolNamesAreRefusedWithoutContactingTheApp) {
     EXPECT_EQ(answer["error"], unknown) << params;
     EXPECT_EQ(answer["id"], 9);
   }
-  EXPECT_TRUE(serveText(R"({"method":"tools/call","params":{"name":"status"}})").empty());
   EXPECT_TRUE(app.requests().empty());
 }
 
@@ -136,13 +134,6 @@ TEST(BridgeUnreachable, PortsThatFormNoUrlStillGiveAnAnswer) {
     EXPECT_TRUE(result.isError);
     EXPECT_EQ(result.text.rfind(reachFailure(odd, ""), 0), 0u) << result.text;
   }
-}
-
-TEST(BridgeText, FixedEntriesWinOverTheClientsAndAddWhatIsMissing) {
-  EXPECT_EQ(withFixed(json::parse(R"({"app":"mine","mode":"client","keep":1})"),
-                      json::parse(R"({"mode":"fixed","added":[true]})")),
-            json::parse(R"({"app":"mine","mode":"fixed","keep":1,"added":[true]})"));
-  EXPECT_EQ(withFixed(json::object(), json::object()), json::object());
 }
 
 TEST(BridgeText, ReachFailureIsExactByteForByte) {

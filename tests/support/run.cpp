@@ -196,8 +196,6 @@ std::string fromEnvironment(const char* name, const char* built) {
 
 std::string serverBinary() { return fromEnvironment("TARNWICK_MCP_BINARY", TARNWICK_MCP_BINARY); }
 
-std::string standinBinary() { return fromEnvironment("TARNWICK_STANDIN_BINARY", TARNWICK_STANDIN_BINARY); }
-
 json callInProcess(std::int64_t appPort, const std::string& tool, const json& arguments) {
   port = appPort;
   const json request = {{"jsonrpc", "2.0"}, {"id", 1}, {"method", "tools/call"},

@@ -56,9 +56,6 @@ std::vector<std::string> splitLines(std::string_view text);
 // The server binary under test: $TARNWICK_MCP_BINARY, else the one this build made.
 std::string serverBinary();
 
-// The stand-in app binary: $TARNWICK_STANDIN_BINARY, else the one this build made.
-std::string standinBinary();
-
 // The whole answer to one tools/call of `tool` with `arguments`, served in process against
 // the app on `appPort` (the global port is set back to its default afterwards).
 nlohmann::json callInProcess(std::int64_t appPort, const std::string& tool,
