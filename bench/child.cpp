@@ -97,8 +97,15 @@ Child spawnChild(const std::vector<std::string>& argv, const std::vector<std::st
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
+  // Ours, with the benchmark's entries in place of same-named ones: the first of two wins, and
+  // an exported TARNWICK_PORT must not send the server to another app.
   std::vector<char*> envp;
-  for (char** e = environ; *e; ++e) envp.push_back(*e);
+  for (char** e = environ; *e; ++e) {
+    const std::string_view name(*e, std::strcspn(*e, "="));
+    bool replaced = false;
+    for (const auto& wanted : env) replaced |= std::string_view(wanted).substr(0, wanted.find('=')) == name;
+    if (!replaced) envp.push_back(*e);
+  }
   for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
   envp.push_back(nullptr);
 

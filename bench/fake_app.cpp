@@ -44,6 +44,11 @@ FakeApp::FakeApp(int cpu) : state_(std::make_unique<State>()) {
     if (cpu >= 0) pinToCpu(0, cpu);
     s.server.listen_after_bind();
   });
+  // A stop() that comes before listening has started is lost, and the destructor's join would
+  // then wait for ever: hand the app out only once it runs (or its listening has failed).
+  for (int i = 0; i < 2000 && !s.server.is_running(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
 }
 
 FakeApp::~FakeApp() {

@@ -54,6 +54,7 @@ int main(int argc, char** argv) try {
               (bin / "bench-bare-linked").string(), (bin / "bench-json-floor").string()};
   std::string jsonPath;
   std::set<std::string> only;
+  const std::set<std::string> partNames{"start", "pings", "calls", "big", "memory"};
   bool pin = true;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -61,7 +62,7 @@ int main(int argc, char** argv) try {
     if (arg == "--quick") setup.scale = 0.1;
     else if (arg == "--no-pin") pin = false;
     else if (arg == "--json" && hasValue) jsonPath = argv[++i];
-    else if (arg == "--only" && hasValue) only.insert(argv[++i]);
+    else if (arg == "--only" && hasValue && partNames.count(argv[i + 1]) == 1) only.insert(argv[++i]);
     else if (arg == "--server" && hasValue) setup.server = argv[++i];
     else if (arg == "--bare" && hasValue) setup.bare = argv[++i];
     else if (arg == "--bare-linked" && hasValue) setup.bareLinked = argv[++i];

@@ -56,7 +56,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   port = size % 2 == 0 ? instantPort : 1;
   const std::string_view input(reinterpret_cast<const char*>(data), size);
-  const std::string written = serveCaptured(input, input.size() + 1);
+  // Read sizes of 1 to 256 bytes, chosen by the input, so that lines also straddle reads.
+  const std::string written = serveCaptured(input, 1 + (size == 0 ? 0 : data[0]));
 
   std::size_t answers = 0;
   for (std::string_view rest = written; !rest.empty(); ++answers) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <time.h>
 
 #include "standin/service.hpp"
 
@@ -77,9 +78,14 @@ int main(int argc, char** argv) {
   std::printf("tarnwick-standin listening on 127.0.0.1:%d\n", bound);
   std::fflush(stdout);
 
-  // Wake now and then in case listening ended by itself, so that the process does not linger.
-  const timespec tick{0, 200'000'000};
-  while (server.is_running() && sigtimedwait(&stopSignals, nullptr, &tick) < 0) {
+  // A stop signal stays pending while blocked; looking for it now and then (sigtimedwait is
+  // missing on macOS) also notices listening that ended by itself, so the process never lingers.
+  const timespec tick{0, 100'000'000};
+  for (;;) {
+    sigset_t pending;
+    sigpending(&pending);
+    if (!server.is_running() || sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1) break;
+    nanosleep(&tick, nullptr);
   }
   server.stop();
   listener.join();

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "server/settings.hpp"
+#include "support/raw_app.hpp"
 #include "support/serve_text.hpp"
 
 extern char** environ;
@@ -49,6 +50,21 @@ bool pipeFor(int ends[2]) {
 
 }  // namespace
 
+Child::Child(Child&& other) noexcept
+    : pid(other.pid), in(other.in), out(other.out), err(other.err), pendingOut(std::move(other.pendingOut)) {
+  other.pid = other.in = other.out = other.err = -1;
+}
+
+Child::~Child() {
+  if (pid > 0) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+  }
+  for (const int fd : {in, out, err}) {
+    if (fd >= 0) ::close(fd);
+  }
+}
+
 Child start(const std::string& path, const std::vector<std::string>& env, const std::vector<std::string>& args) {
   // The child's environment: ours, with the test's entries in place of same-named ones.
   std::vector<std::string> entries;
@@ -64,6 +80,8 @@ Child start(const std::string& path, const std::vector<std::string>& env, const 
   for (std::string& entry : entries) envp.push_back(entry.data());
   envp.push_back(nullptr);
 
+  // A child that stops reading must show as a failed write, not kill the test.
+  std::signal(SIGPIPE, SIG_IGN);
   int in[2], out[2], err[2];
   if (!pipeFor(in) || !pipeFor(out) || !pipeFor(err)) return {};
   posix_spawn_file_actions_t actions;
@@ -88,17 +106,7 @@ Child start(const std::string& path, const std::vector<std::string>& env, const 
   return child;
 }
 
-bool writeTo(Child& child, std::string_view bytes) {
-  // The tests ignore SIGPIPE so that a child that stops reading shows as a failed write.
-  std::signal(SIGPIPE, SIG_IGN);
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(child.in, bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
+bool writeTo(Child& child, std::string_view bytes) { return sendAll(child.in, bytes); }
 
 bool readLine(Child& child, std::string& line, std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
@@ -175,9 +183,7 @@ Finished runWith(const std::string& path, std::string_view input, const std::vec
   const int in = child.in;
   child.in = -1;
   std::thread writer([in, input] {
-    Child target;
-    target.in = in;
-    writeTo(target, input);
+    sendAll(in, input);
     ::close(in);
   });
   Finished result = finish(child, timeout);

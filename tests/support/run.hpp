@@ -15,11 +15,19 @@ std::vector<std::string> serveText(std::string_view input);
 // The same, with each written line parsed as JSON.
 std::vector<nlohmann::json> answersTo(std::string_view input);
 
-// A child process with pipes to its standard input, output and error.
+// A child process with pipes to its standard input, output and error. One that is still
+// running when it goes out of scope (a test that failed before finish()) is killed and reaped.
 struct Child {
   pid_t pid = -1;
   int in = -1, out = -1, err = -1;
   std::string pendingOut;  // what was read from `out` beyond the last line returned
+
+  Child() = default;
+  Child(Child&& other) noexcept;
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+  Child& operator=(Child&&) = delete;
+  ~Child();
 };
 
 // Starts `path` with `args` and with `env` added to (or replacing entries of) this process's
