@@ -9,7 +9,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "server/settings.hpp"
 #include "server/utf8.hpp"
 #include "support/raw_app.hpp"
 #include "support/serve_text.hpp"
@@ -18,7 +17,10 @@ using nlohmann::json;
 
 namespace {
 
-int instantPort = 1;
+// Inputs of even length are aimed at an app that answers at once, odd ones at port 1, where
+// nothing listens, so both outcomes of a call are explored and each input is replayable.
+Automation answering{1};
+const Automation nobody{1};
 
 // A finding that no sanitizer would report: libFuzzer records the input that led here.
 void require(bool holds) {
@@ -42,22 +44,18 @@ void checkAnswer(std::string_view line) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  startUp();
-  // An app that answers every command at once; inputs of odd length are aimed at port 1,
-  // where nothing listens, so both outcomes of a call are explored and each input is replayable.
   static RawApp instant([](int fd) {
     readRequest(fd, 5);
     sendAll(fd, httpResponse(200, "{\"ok\":true}"));
   });
-  instantPort = instant.port();
+  answering.port = instant.port();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  port = size % 2 == 0 ? instantPort : 1;
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   // Read sizes of 1 to 256 bytes, chosen by the input, so that lines also straddle reads.
-  const std::string written = serveCaptured(input, 1 + (size == 0 ? 0 : data[0]));
+  const std::string written = serveCaptured(input, 1 + (size == 0 ? 0 : data[0]), size % 2 == 0 ? answering : nobody);
 
   std::size_t answers = 0;
   for (std::string_view rest = written; !rest.empty(); ++answers) {

@@ -30,8 +30,9 @@ struct DeadPort {
   ~DeadPort() { ::close(fd); }
 };
 
-json callTool(const std::string& params) {
-  const auto answers = answersTo(R"({"jsonrpc":"2.0","id":9,"method":"tools/call","params":)" + params + "}");
+json callTool(const std::string& params, std::int64_t appPort) {
+  const auto answers =
+      answersTo(R"({"jsonrpc":"2.0","id":9,"method":"tools/call","params":)" + params + "}", Automation{appPort});
   EXPECT_EQ(answers.size(), 1u);
   return answers.empty() ? json() : answers[0];
 }
@@ -42,8 +43,7 @@ json toolResult(const std::string& text, bool isError) {
 
 class Bridge : public ::testing::Test {
  protected:
-  void SetUp() override { port = app.port(); }
-  void TearDown() override { port = defaultPort; }
+  json callTool(const std::string& params) { return ::callTool(params, app.port()); }
   FakeApp app;
 };
 
@@ -115,9 +115,7 @@ TEST_F(Bridge, InvalidUtf8FromTheAppIsRepaired) {
 
 TEST(BridgeUnreachable, NothingListeningGivesTheReachFailureAsAToolResult) {
   DeadPort dead;
-  port = dead.number;
-  const json answer = callTool(R"({"name":"list_targets"})");
-  port = defaultPort;
+  const json answer = callTool(R"({"name":"list_targets"})", dead.number);
   EXPECT_FALSE(answer.contains("error"));
   EXPECT_EQ(answer["result"]["isError"], true);
   const std::string text = answer["result"]["content"][0]["text"].get<std::string>();
@@ -128,9 +126,7 @@ TEST(BridgeUnreachable, NothingListeningGivesTheReachFailureAsAToolResult) {
 
 TEST(BridgeUnreachable, PortsThatFormNoUrlStillGiveAnAnswer) {
   for (std::int64_t odd : {std::int64_t{0}, std::int64_t{-1}, std::int64_t{70000}, INT64_MIN, INT64_MAX}) {
-    port = odd;
-    const AutomationResult result = call("status", json::object());
-    port = defaultPort;
+    const AutomationResult result = call(Automation{odd}, "status", json::object());
     EXPECT_TRUE(result.isError);
     EXPECT_EQ(result.text.rfind(reachFailure(odd, ""), 0), 0u) << result.text;
   }

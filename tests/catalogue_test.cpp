@@ -2,6 +2,10 @@
 
 #include "catalogue/catalogue.hpp"
 #include "server/listing.hpp"
+#include "support/run.hpp"
+
+#include <fstream>
+#include <sstream>
 
 using nlohmann::json;
 
@@ -100,4 +104,20 @@ TEST(Catalogue, ExampleTextsHaveTheirPromisedForm) {
   EXPECT_EQ(failing.substr(0, failing.rfind('/')), mocked.substr(0, mocked.rfind('/')));
   EXPECT_EQ(std::count(failing.begin(), failing.end(), '/'), 2);
   EXPECT_EQ(failing.find("://"), std::string::npos);
+}
+
+// What clients see, every text, type, enum, required list and member order at once, against
+// copies kept as data: a slip anywhere in the catalogue or the handshake shows here.
+TEST(Published, InitializeAndToolListAreExactlyTheGoldenCopies) {
+  const auto golden = [](const std::string& name) {
+    std::ifstream file(std::string(TARNWICK_GOLDEN_DIR) + "/" + name);
+    std::stringstream text;
+    text << file.rdbuf();
+    return nlohmann::ordered_json::parse(text.str()).dump();
+  };
+  const auto lines = serveText(R"({"jsonrpc":"2.0","id":1,"method":"initialize"})" "\n"
+                               R"({"jsonrpc":"2.0","id":2,"method":"tools/list"})" "\n");
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], R"({"jsonrpc":"2.0","id":1,"result":)" + golden("initialize.json") + "}");
+  EXPECT_EQ(lines[1], R"({"jsonrpc":"2.0","id":2,"result":)" + golden("tools-list.json") + "}");
 }

@@ -77,7 +77,7 @@ TEST(Dispatch, ToolsAreServedBeforeAnyInitialize) {
 TEST(Output, AnswersAreCompactAndEscapedOnlyWhereJsonMust) {
   const auto lines = serveText(R"({"id":"a/b\n\"c\"\u00e9\u2028\u0001","method":"ping"})");
   ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0], R"({"id":"a/b\n\"c\")"
+  EXPECT_EQ(lines[0], R"({"jsonrpc":"2.0","id":"a/b\n\"c\")"
                       "\xC3\xA9\xE2\x80\xA8"
-                      R"(\u0001","jsonrpc":"2.0","result":{}})");
+                      R"(\u0001","result":{}})");
 }

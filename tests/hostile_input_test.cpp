@@ -3,9 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "server/loop.hpp"
+#include "server/message.hpp"
 #include "server/settings.hpp"
-#include "server/utf8.hpp"
 #include "support/fake_app.hpp"
 #include "support/messages.hpp"
 #include "support/run.hpp"
@@ -64,48 +63,49 @@ TEST(HostileClient, EveryLineThatIsNotExactlyOneObjectGetsOneParseError) {
   EXPECT_EQ(answers.back(), pong(7));  // the loop goes on afterwards
 }
 
-TEST(HostileClient, IdsComeBackAsMeantWhateverTheirForm) {
+TEST(HostileClient, IdsComeBackExactlyAsWritten) {
   const std::string r = "\xEF\xBF\xBD";
   const std::string ascii(1000, 'q');
   const std::string unclosed(1'000'000, '{');
   const std::string pastTheBound(maxNesting + 1, '[');
-  // The id as written, and the id the answer must carry, compared as serialised text so that
-  // an integer coming back as a double shows.
-  const std::vector<std::pair<std::string, json>> cases = {
-      {"null", nullptr}, {"7", 7}, {"-3", -3}, {"1.5", 1.5}, {R"("abc")", "abc"}, {R"("")", ""},
-      {"[1,[2]]", json::parse("[1,[2]]")}, {R"({"k":{"v":null}})", json::parse(R"({"k":{"v":null}})")},
-      {"true", true}, {"18446744073709551615", UINT64_MAX}, {"-9223372036854775808", INT64_MIN},
-      {"1e-400", 0.0},  // an underflow is a plain zero, never NaN
-      {R"("a\u0000b")", "a\0b"s}, {R"("\ud83d\ude00")", "\xF0\x9F\x98\x80"},
+  const auto q = [](const std::string& text) { return '"' + text + '"'; };
+  // The id as written, and the text the answer must carry where it differs (strings whose
+  // bytes were repaired or escapes decoded); numbers always come back as written.
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"null", ""}, {"7", ""}, {"-3", ""}, {"1.5", ""}, {R"("abc")", ""}, {R"("")", ""}, {"[1,[2]]", ""},
+      {R"({"k":{"v":null}})", ""}, {"true", ""},
+      // Beyond 64 bits, beyond a double's precision, or in a form of the client's own choosing.
+      {"18446744073709551615", ""}, {"18446744073709551616", ""}, {"-9223372036854775808", ""},
+      {"-9223372036854775809", ""}, {"123456789012345678901234567890", ""}, {"1.50", ""}, {"1E+2", ""},
+      {"1e-400", ""}, {"0.1000000000000000055511151231257827", ""},
+      {R"("a\u0000b")", ""}, {R"("\ud83d\ude00")", q("\xF0\x9F\x98\x80")}, {R"("\u002F")", R"("/")"},
       // Brackets inside strings are text, however many, and so is an escaped quote.
-      {'"' + unclosed + '"', unclosed}, {"\"\\\"" + pastTheBound + '"', '"' + pastTheBound},
-      {arrays(maxNesting - 1), json::parse(arrays(maxNesting - 1))},
+      {'"' + unclosed + '"', ""}, {"\"\\\"" + pastTheBound + '"', ""}, {arrays(maxNesting - 1), ""},
       // Invalid UTF-8 inside strings: each maximal invalid sequence becomes one U+FFFD.
-      {"\"<\x80>\"", "<" + r + ">"},                                  // stray continuation byte
-      {"\"<\xBF\x80\xBF>\"", "<" + r + r + r + ">"},                  // a run of them
-      {"\"<\xC0\xAF>\"", "<" + r + r + ">"},                          // overlong "/"
-      {"\"<\xE0\x80\xAF>\"", "<" + r + r + r + ">"},                  // overlong in three bytes
-      {"\"<\xF0\x80\x80\xAF>\"", "<" + r + r + r + r + ">"},          // overlong in four bytes
-      {"\"<\xED\xA0\x80>\"", "<" + r + r + r + ">"},                  // encoded surrogate
-      {"\"<\xED\xA0\xBD\xED\xB8\x80>\"", "<" + r + r + r + r + r + r + ">"},  // an encoded pair
-      {"\"<\xF4\x90\x80\x80>\"", "<" + r + r + r + r + ">"},          // past U+10FFFF
-      {"\"<\xF5\x80\x80\x80\xFE\xFF>\"", "<" + r + r + r + r + r + r + ">"},  // bytes that never occur
-      {"\"<\xC3>\"", "<" + r + ">"},                                  // truncated sequences
-      {"\"<\xF0\x9F\x98>\"", "<" + r + ">"},
-      {"\"<\xE2\x82x>\"", "<" + r + "x>"},
-      {'"' + ascii + "\xC3" + ascii + "\xC3\xA9\"", ascii + r + ascii + "\xC3\xA9"},
-      {"\"\xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF \xED\x9F\xBF\"", "\xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF \xED\x9F\xBF"},
+      {"\"<\x80>\"", q("<" + r + ">")},                                  // stray continuation byte
+      {"\"<\xBF\x80\xBF>\"", q("<" + r + r + r + ">")},                  // a run of them
+      {"\"<\xC0\xAF>\"", q("<" + r + r + ">")},                          // overlong "/"
+      {"\"<\xE0\x80\xAF>\"", q("<" + r + r + r + ">")},                  // overlong in three bytes
+      {"\"<\xF0\x80\x80\xAF>\"", q("<" + r + r + r + r + ">")},          // overlong in four bytes
+      {"\"<\xED\xA0\x80>\"", q("<" + r + r + r + ">")},                  // encoded surrogate
+      {"\"<\xED\xA0\xBD\xED\xB8\x80>\"", q("<" + r + r + r + r + r + r + ">")},  // an encoded pair
+      {"\"<\xF4\x90\x80\x80>\"", q("<" + r + r + r + r + ">")},          // past U+10FFFF
+      {"\"<\xF5\x80\x80\x80\xFE\xFF>\"", q("<" + r + r + r + r + r + r + ">")},  // bytes that never occur
+      {"\"<\xC3>\"", q("<" + r + ">")},                                  // truncated sequences
+      {"\"<\xF0\x9F\x98>\"", q("<" + r + ">")},
+      {"\"<\xE2\x82x>\"", q("<" + r + "x>")},
+      {'"' + ascii + "\xC3" + ascii + "\xC3\xA9\"", q(ascii + r + ascii + "\xC3\xA9")},
+      {"\"\xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF \xED\x9F\xBF\"", ""},
   };
   std::string input;
-  for (const auto& [idText, id] : cases) input += ping(idText);
+  for (const auto& [idText, expected] : cases) input += ping(idText);
   const std::vector<std::string> lines = serveText(input);
   ASSERT_EQ(lines.size(), cases.size());
   for (std::size_t i = 0; i < cases.size(); ++i) {
-    SCOPED_TRACE(cases[i].first.substr(0, 60));
-    ASSERT_TRUE(isValidUtf8(lines[i]));
-    json answer = json::parse(lines[i]);
-    EXPECT_EQ(answer["id"].dump(), cases[i].second.dump());
-    EXPECT_EQ(answer, pong(cases[i].second));
+    const auto& [written, repaired] = cases[i];
+    SCOPED_TRACE(written.substr(0, 60));
+    const std::string& id = repaired.empty() ? written : repaired;
+    EXPECT_TRUE(lines[i] == R"({"jsonrpc":"2.0","id":)" + id + R"(,"result":{}})") << lines[i].substr(0, 200);
   }
 }
 
@@ -122,11 +122,10 @@ TEST(HostileClient, DuplicateKeysTakeTheLastValue) {
 TEST(HostileClient, HugeArgumentsReachTheAppIntact) {
   FakeApp app;
   app.answerWith(200, "stored");
-  port = app.port();
   const auto callWith = [&app](const json& arguments) {
     const json request = {{"jsonrpc", "2.0"}, {"id", 1}, {"method", "tools/call"},
                           {"params", {{"name", "set_network"}, {"arguments", arguments}}}};
-    std::vector<json> answers = answersTo(request.dump() + "\n");
+    std::vector<json> answers = answersTo(request.dump() + "\n", Automation{app.port()});
     EXPECT_EQ(answers.size(), 1u);
     EXPECT_EQ(answers.empty() ? json() : answers[0]["result"]["content"][0]["text"], "stored");
     const auto requests = app.requests();
@@ -144,5 +143,4 @@ TEST(HostileClient, HugeArgumentsReachTheAppIntact) {
   while (value.size() + piece.size() <= (64u << 20)) value += piece;
   const json received = callWith({{"app", value}});
   EXPECT_TRUE(received["app"] == value);  // not EXPECT_EQ: no 64 MiB printout
-  port = defaultPort;
 }

@@ -35,7 +35,7 @@ TEST(MessageLoop, StopsReadingOnceTheClientIsGone) {
     ++writes;
     return false;
   }};
-  serve(endless, gone);
+  serve(endless, gone, Automation{});
   EXPECT_EQ(writes, 1);
   EXPECT_EQ(reads, 1u);
 }

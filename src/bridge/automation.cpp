@@ -1,13 +1,13 @@
 #include "bridge/automation.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <new>
 
 #include <curl/curl.h>
 
 #include "server/output.hpp"
-#include "server/settings.hpp"
 #include "server/utf8.hpp"
 
 using nlohmann::json;
@@ -24,44 +24,69 @@ struct HeaderListDeleter {
 };
 using HeaderList = std::unique_ptr<curl_slist, HeaderListDeleter>;
 
-// The body so far, and the handle that knows its announced length: the text is sized once
-// from that length rather than grown, and copied, step by step.
-struct Received {
+using Clock = std::chrono::steady_clock;
+
+// What one exchange learns as it goes. The callbacks below share it.
+struct Exchange {
   CURL* handle = nullptr;
-  std::string text;
+  std::string body;
+  // True exactly while the last header section seen has ended with its empty line: libcurl
+  // takes a connection closed in the middle of the headers for an empty answer.
+  bool headersEnded = false;
+  curl_off_t headerBytes = 0;
+  // The idle limit: the bytes moved so far in either direction, and when that last changed.
+  curl_off_t moved = -1;
+  Clock::time_point lastMoved = Clock::now();
+  std::chrono::milliseconds idleLimit{};
+  bool stoodStill = false;
 };
 
 // An announced length is only a hint: a false or huge one must not fail the exchange.
-void reserveAnnounced(Received& received) {
+void reserveAnnounced(Exchange& exchange) {
   constexpr curl_off_t largestHint = curl_off_t{256} << 20;
   curl_off_t length = -1;
-  if (curl_easy_getinfo(received.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK ||
+  if (curl_easy_getinfo(exchange.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK ||
       length <= 0 || length > largestHint) {
     return;
   }
   try {
-    received.text.reserve(static_cast<std::size_t>(length));
+    exchange.body.reserve(static_cast<std::size_t>(length));
   } catch (const std::bad_alloc&) {
   }
 }
 
 std::size_t appendBody(char* data, std::size_t size, std::size_t count, void* sink) try {
-  auto& received = *static_cast<Received*>(sink);
-  if (received.text.empty()) reserveAnnounced(received);
-  received.text.append(data, size * count);
+  auto& exchange = *static_cast<Exchange*>(sink);
+  // Sized once from the announced length rather than grown, and copied, step by step.
+  if (exchange.body.empty()) reserveAnnounced(exchange);
+  exchange.body.append(data, size * count);
   return size * count;
 } catch (...) {
   return 0;  // nothing may throw through libcurl's C frames; 0 aborts the transfer
 }
 
-// Keeps `*sink` true exactly while the last header section seen has ended with its empty
-// line: libcurl takes a connection closed in the middle of the headers for an empty answer.
 std::size_t noteHeaderLine(char* data, std::size_t size, std::size_t count, void* sink) {
+  auto& exchange = *static_cast<Exchange*>(sink);
   const std::string_view line(data, size * count);
-  bool& ended = *static_cast<bool*>(sink);
-  if (line.rfind("HTTP/", 0) == 0) ended = false;
-  else if (line == "\r\n" || line == "\n") ended = true;
+  if (line.rfind("HTTP/", 0) == 0) exchange.headersEnded = false;
+  else if (line == "\r\n" || line == "\n") exchange.headersEnded = true;
+  exchange.headerBytes += static_cast<curl_off_t>(line.size());
   return line.size();
+}
+
+// libcurl calls this often while bytes move and about once a second while none do. Header
+// bytes count once their line is complete; libcurl shows nothing of a line before that.
+int checkIdle(void* sink, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent) {
+  auto& exchange = *static_cast<Exchange*>(sink);
+  const curl_off_t moved = received + sent + exchange.headerBytes;
+  const Clock::time_point now = Clock::now();
+  if (moved != exchange.moved) {
+    exchange.moved = moved;
+    exchange.lastMoved = now;
+    return 0;
+  }
+  exchange.stoodStill = now - exchange.lastMoved >= exchange.idleLimit;
+  return exchange.stoodStill ? 1 : 0;
 }
 
 HeaderList requestHeaders() {
@@ -81,8 +106,6 @@ HeaderList requestHeaders() {
 }
 
 }  // namespace
-
-void prepareAutomation() { curl_global_init(CURL_GLOBAL_DEFAULT); }
 
 std::string commandBody(const json& body) {
   std::string text = serialise(body);
@@ -106,20 +129,23 @@ std::string reachFailure(std::int64_t appPort, std::string_view cause) {
   return text;
 }
 
-AutomationResult call(std::string_view command, const json& body) try {
-  const std::int64_t appPort = port;
-  const std::string url = "http://127.0.0.1:" + std::to_string(appPort) + "/" + std::string(command);
+AutomationResult call(const Automation& automation, std::string_view command, const json& body) try {
+  // Set up on the first call rather than at start-up: a session that only lists tools never
+  // pays for it, and start-up stays small.
+  static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  const std::string url = "http://127.0.0.1:" + std::to_string(automation.port) + "/" + std::string(command);
   const std::string payload = commandBody(body);
 
-  // libcurl keeps raw pointers to the error buffer, the header list and the body being
-  // received: all of them outlive the handle.
+  // libcurl keeps raw pointers to the error buffer, the header list and the exchange: all of
+  // them outlive the handle.
   char error[CURL_ERROR_SIZE] = "";
-  Received received;
+  Exchange exchange;
+  exchange.idleLimit = automation.idleLimit;
   HeaderList headers = requestHeaders();
-  CurlHandle handle(curl_easy_init());
-  if (!handle || !headers) return {reachFailure(appPort, "Out of memory"), true};
+  CurlHandle handle(ready ? curl_easy_init() : nullptr);
+  if (!handle || !headers) return {reachFailure(automation.port, "Out of memory")};
   CURL* h = handle.get();
-  received.handle = h;
+  exchange.handle = h;
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error);
   curl_easy_setopt(h, CURLOPT_URL, url.c_str());
 #if LIBCURL_VERSION_NUM >= 0x075500
@@ -134,26 +160,28 @@ AutomationResult call(std::string_view command, const json& body) try {
   curl_easy_setopt(h, CURLOPT_POSTFIELDS, payload.data());
   curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(payload.size()));
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, appendBody);
-  curl_easy_setopt(h, CURLOPT_WRITEDATA, &received);
-  bool headersEnded = false;
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, &exchange);
   curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, noteHeaderLine);
-  curl_easy_setopt(h, CURLOPT_HEADERDATA, &headersEnded);
+  curl_easy_setopt(h, CURLOPT_HEADERDATA, &exchange);
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-  // An idle limit of 60 seconds: an app that stays silent is cut off, one that keeps sending is not.
-  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 60L);
-  curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, 60L);
+  // The time limit is an idle limit: an app that stays silent is cut off, one that keeps
+  // sending, however slowly, is waited for. So no total timeout, and no average speed either.
+  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(automation.idleLimit.count()));
+  curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, checkIdle);
+  curl_easy_setopt(h, CURLOPT_XFERINFODATA, &exchange);
+  curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
 
   const CURLcode outcome = curl_easy_perform(h);
+  if (exchange.stoodStill) return {reachFailure(automation.port, curl_easy_strerror(CURLE_OPERATION_TIMEDOUT))};
   if (outcome != CURLE_OK) {
     // An answer that broke off is no answer: a partial body is never passed off as the app's.
-    return {reachFailure(appPort, error[0] != '\0' ? error : curl_easy_strerror(outcome)), true};
+    return {reachFailure(automation.port, error[0] != '\0' ? error : curl_easy_strerror(outcome))};
   }
-  if (!headersEnded) return {reachFailure(appPort, curl_easy_strerror(CURLE_PARTIAL_FILE)), true};
+  if (!exchange.headersEnded) return {reachFailure(automation.port, curl_easy_strerror(CURLE_PARTIAL_FILE))};
   long status = 0;
   curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-  repairUtf8(received.text);
-  return {std::move(received.text), status > 399};
+  repairUtf8(exchange.body);
+  return {std::move(exchange.body), status > 399, true};
 } catch (const std::exception& failure) {
-  return {reachFailure(port, failure.what()), true};
+  return {reachFailure(automation.port, failure.what())};
 }

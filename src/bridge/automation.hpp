@@ -1,18 +1,26 @@
 #pragma once
 // The one contact with the Tarnwick app: a POST of a command to its automation endpoint.
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include <nlohmann/json.hpp>
 
-struct AutomationResult {
-  std::string text;  // the app's body as UTF-8, or the reach-failure text
-  bool isError = true;
+#include "server/settings.hpp"
+
+// Where the app listens, and how long an exchange may stand still before it is given up.
+// Fixed at start-up; tests aim it at a fake app and shorten the wait.
+struct Automation {
+  std::int64_t port = defaultPort;
+  std::chrono::milliseconds idleLimit = std::chrono::seconds(60);
 };
 
-// Sets up the HTTP client once for the whole process, before any call.
-void prepareAutomation();
+struct AutomationResult {
+  std::string text;      // the app's body as UTF-8, or the reach-failure text
+  bool isError = true;   // the app answered 400 or above, or could not be reached
+  bool reached = false;  // the app gave a whole HTTP answer, whatever its status
+};
 
 // The command body as the app reads it: compact JSON with "/" written as "\/".
 std::string commandBody(const nlohmann::json& body);
@@ -20,7 +28,8 @@ std::string commandBody(const nlohmann::json& body);
 // The text shown when the app could not be reached on `port`, ending with the cause.
 std::string reachFailure(std::int64_t port, std::string_view cause);
 
-// Posts `body` to http://127.0.0.1:<port>/<command> and waits for the whole answer.
-// Never throws: an app that cannot be reached, or an exchange that breaks off, gives the
-// reach-failure text; otherwise the body is the text and a status of 400 or above is an error.
-AutomationResult call(std::string_view command, const nlohmann::json& body);
+// Posts `body` to http://127.0.0.1:<port>/<command> and waits for the whole answer, however
+// slowly it comes, as long as no stretch of `idleLimit` passes without a byte moving.
+// Never throws: an app that cannot be reached, stands still, or breaks off the exchange gives
+// the reach-failure text; otherwise the body is the text and a status of 400 or above is an error.
+AutomationResult call(const Automation& automation, std::string_view command, const nlohmann::json& body);

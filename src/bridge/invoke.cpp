@@ -1,16 +1,16 @@
 #include "bridge/invoke.hpp"
 
-#include "bridge/automation.hpp"
 #include "catalogue/catalogue.hpp"
 
 using nlohmann::json;
+using nlohmann::ordered_json;
 
 json withFixed(json arguments, const json& fixed) {
   for (const auto& [key, value] : fixed.items()) arguments[key] = value;
   return arguments;
 }
 
-void invoke(const json& id, const json& params, Output& out) {
+void invoke(std::string_view id, const json& params, Output& out, const Automation& automation) {
   const auto name = params.find("name");
   const Tool* tool = name != params.end() && name->is_string() ? findTool(name->get_ref<const std::string&>()) : nullptr;
   if (tool == nullptr) return reply(id, -32602, "Unknown tool.", out);
@@ -20,10 +20,10 @@ void invoke(const json& id, const json& params, Output& out) {
   const json& given = arguments != params.end() && arguments->is_object() ? *arguments : noArguments;
   // The arguments are copied only when fixed entries must be written over them: a client's
   // arguments can run to megabytes, and the message still holds them.
-  AutomationResult result =
-      tool->fixed.empty() ? call(tool->command, given) : call(tool->command, withFixed(given, tool->fixed));
+  AutomationResult result = tool->fixed.empty() ? call(automation, tool->command, given)
+                                                : call(automation, tool->command, withFixed(given, tool->fixed));
   reply(id,
-        {{"content", json::array({{{"type", "text"}, {"text", std::move(result.text)}}})},
+        {{"content", ordered_json::array({{{"type", "text"}, {"text", std::move(result.text)}}})},
          {"isError", result.isError}},
         out);
 }

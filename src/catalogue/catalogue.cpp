@@ -1,10 +1,11 @@
 #include "catalogue/catalogue.hpp"
 
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 
 json property(const char* type, const char* description, std::vector<std::string> choices) {
-  json schema = {{"type", type}, {"description", description}};
+  json schema = {{"type", type}};
   if (!choices.empty()) schema["enum"] = std::move(choices);
+  schema["description"] = description;
   return schema;
 }
 

@@ -6,8 +6,8 @@
 
 #include "catalogue/tool.hpp"
 
-extern const nlohmann::json app;        // "app": which app a tool acts on
-extern const nlohmann::json simulator;  // "simulator": which simulator, absent for a Mac app
+extern const nlohmann::ordered_json app;        // "app": which app a tool acts on
+extern const nlohmann::ordered_json simulator;  // "simulator": which simulator, absent for a Mac app
 extern const std::vector<Tool> tools;
 
 // The tool with exactly this name, or nullptr.

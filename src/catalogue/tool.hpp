@@ -9,10 +9,10 @@ struct Tool {
   std::string name;         // as the client calls it, e.g. "list_targets"
   std::string command;      // the path it is posted to, e.g. "targets"
   std::string description;  // published word for word
-  nlohmann::json properties = nlohmann::json::object();  // property name -> property schema
+  nlohmann::ordered_json properties = nlohmann::ordered_json::object();  // name -> schema, in the order shown
   std::vector<std::string> required;
   nlohmann::json fixed = nlohmann::json::object();  // written over the client's arguments
 };
 
-// A property schema: "type" and "description", and "enum" when `choices` is not empty.
-nlohmann::json property(const char* type, const char* description, std::vector<std::string> choices = {});
+// A property schema: "type", then "enum" when `choices` is not empty, then "description".
+nlohmann::ordered_json property(const char* type, const char* description, std::vector<std::string> choices = {});

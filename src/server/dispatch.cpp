@@ -7,13 +7,16 @@
 #include "server/settings.hpp"
 
 using nlohmann::json;
+using nlohmann::ordered_json;
 
 namespace {
 
-json initializeResult(const json& params) {
+ordered_json initializeResult(const json& params) {
   const auto requested = params.find("protocolVersion");
   // The client's revision is echoed whatever it says; we speak only the one we know.
-  json revision = requested != params.end() && requested->is_string() ? *requested : json(protocolVersion);
+  ordered_json revision = requested != params.end() && requested->is_string()
+                              ? ordered_json(requested->get_ref<const std::string&>())
+                              : ordered_json(protocolVersion);
   return {
       {"protocolVersion", std::move(revision)},
       {"capabilities", {{"tools", {{"listChanged", false}}}}},
@@ -24,24 +27,24 @@ json initializeResult(const json& params) {
 
 }  // namespace
 
-void handle(const json& message, Output& out) {
-  const auto method = message.find("method");
-  const std::string name = method != message.end() && method->is_string() ? method->get<std::string>() : "";
-  const auto id = message.find("id");
-  if (id == message.end()) return;
-  const auto params = message.find("params");
+void handle(const Message& message, Output& out, const Automation& automation) {
+  if (message.id.empty()) return;  // a notification
+  const json& body = message.body;
+  const auto method = body.find("method");
+  const std::string name = method != body.end() && method->is_string() ? method->get<std::string>() : "";
+  const auto params = body.find("params");
   static const json noParams = json::object();
-  const json& args = params != message.end() && params->is_object() ? *params : noParams;
+  const json& args = params != body.end() && params->is_object() ? *params : noParams;
 
   if (name == "initialize") {
-    reply(*id, initializeResult(args), out);
+    reply(message.id, initializeResult(args), out);
   } else if (name == "ping") {
-    reply(*id, json::object(), out);
+    reply(message.id, ordered_json::object(), out);
   } else if (name == "tools/list") {
-    listTools(*id, out);
+    listTools(message.id, out);
   } else if (name == "tools/call") {
-    invoke(*id, args, out);
+    invoke(message.id, args, out, automation);
   } else {
-    reply(*id, -32601, "Method not found: " + name, out);
+    reply(message.id, -32601, "Method not found: " + name, out);
   }
 }

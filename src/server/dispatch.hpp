@@ -1,9 +1,9 @@
 #pragma once
 // Routes one JSON-RPC message to its answer.
-#include <nlohmann/json.hpp>
-
+#include "bridge/automation.hpp"
+#include "server/message.hpp"
 #include "server/output.hpp"
 
 // Answers a request (a message with an "id", null included) through reply(); writes nothing
-// for a notification. Returns after the answer has been written.
-void handle(const nlohmann::json& message, Output& out);
+// for a notification. Tool calls go to `app`. Returns after the answer has been written.
+void handle(const Message& message, Output& out, const Automation& automation);

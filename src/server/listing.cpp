@@ -2,10 +2,10 @@
 
 #include "catalogue/catalogue.hpp"
 
-using nlohmann::json;
+using nlohmann::ordered_json;
 
-json toolList() {
-  json entries = json::array();
+ordered_json toolList() {
+  ordered_json entries = ordered_json::array();
   for (const Tool& tool : tools) {
     entries.push_back({
         {"name", tool.name},
@@ -16,4 +16,4 @@ json toolList() {
   return {{"tools", std::move(entries)}};
 }
 
-void listTools(const json& id, Output& out) { reply(id, toolList(), out); }
+void listTools(std::string_view id, Output& out) { reply(id, toolList(), out); }

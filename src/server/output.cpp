@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 using nlohmann::json;
+using nlohmann::ordered_json;
 
 namespace {
 
@@ -27,36 +28,57 @@ bool writeAll(int fd, std::string_view bytes) {
   return true;
 }
 
+// Serialises into the end of `text`, so that a tool text of megabytes is not copied once more
+// on its way into the line. dump() would return a string of its own; its serialiser does not.
+template <class Json>
+void appendJson(std::string& text, const Json& value) {
+  nlohmann::detail::serializer<Json> writer(nlohmann::detail::output_adapter<char, std::string>(text), ' ',
+                                            json::error_handler_t::replace);
+  writer.dump(value, /*pretty_print=*/false, /*ensure_ascii=*/false, 0);
+}
+
+// The start every answer shares, up to the value of "result" or "error".
+std::string envelope(std::string_view id, std::string_view member) {
+  std::string line = R"({"jsonrpc":"2.0","id":)";
+  line.append(id).append(",\"").append(member).append("\":");
+  return line;
+}
+
 }  // namespace
 
 Output standardOutput() {
   return Output{[](std::string_view line) { return writeAll(STDOUT_FILENO, line); }};
 }
 
-std::string serialise(const json& message) {
-  return message.dump(-1, ' ', false, json::error_handler_t::replace);
+std::string serialise(const json& value) {
+  std::string text;
+  appendJson(text, value);
+  return text;
 }
 
-void send(const json& message, Output& out) {
+std::string serialise(const ordered_json& value) {
+  std::string text;
+  appendJson(text, value);
+  return text;
+}
+
+void send(std::string line, Output& out) {
   if (out.closed) return;
-  std::string line = serialise(message);
   line.push_back('\n');
   // A closed standard output means the client is gone; no answer can be delivered any more.
   if (!out.write(line)) out.closed = true;
 }
 
-void reply(const json& id, json result, Output& out) {
-  json message = json::object();
-  message["jsonrpc"] = "2.0";
-  message["id"] = id;
-  message["result"] = std::move(result);
-  send(message, out);
+void reply(std::string_view id, const ordered_json& result, Output& out) {
+  std::string line = envelope(id, "result");
+  appendJson(line, result);
+  line.push_back('}');
+  send(std::move(line), out);
 }
 
-void reply(const json& id, std::int64_t errorCode, std::string_view message, Output& out) {
-  json answer = json::object();
-  answer["jsonrpc"] = "2.0";
-  answer["id"] = id;
-  answer["error"] = {{"code", errorCode}, {"message", message}};
-  send(answer, out);
+void reply(std::string_view id, std::int64_t errorCode, std::string_view message, Output& out) {
+  std::string line = envelope(id, "error");
+  appendJson(line, ordered_json{{"code", errorCode}, {"message", message}});
+  line.push_back('}');
+  send(std::move(line), out);
 }

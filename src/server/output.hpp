@@ -1,5 +1,7 @@
 #pragma once
 // Every answer leaves through send(): one compact JSON text and one line feed, written whole.
+// What we write keeps its members in the order we build them (nlohmann::ordered_json): clients
+// show parameters in the order they receive them, and people read the raw lines.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -19,13 +21,14 @@ Output standardOutput();
 
 // Compact JSON, non-ASCII as UTF-8, "/" unescaped; invalid UTF-8 in strings becomes U+FFFD,
 // so serialising never fails.
-std::string serialise(const nlohmann::json& message);
+std::string serialise(const nlohmann::json& value);
+std::string serialise(const nlohmann::ordered_json& value);
 
-// Writes the message as one line. Does nothing once the output is closed.
-void send(const nlohmann::json& message, Output& out);
+// Writes `line` and a line feed. Does nothing once the output is closed.
+void send(std::string line, Output& out);
 
-// A success response to the request with this id.
-void reply(const nlohmann::json& id, nlohmann::json result, Output& out);
+// A success response to the request whose id is `id` (JSON text, as Message::id holds it).
+void reply(std::string_view id, const nlohmann::ordered_json& result, Output& out);
 
-// An error response to the request with this id; its error holds exactly code and message.
-void reply(const nlohmann::json& id, std::int64_t errorCode, std::string_view message, Output& out);
+// An error response; its error holds exactly code and message. The parse error has id "null".
+void reply(std::string_view id, std::int64_t errorCode, std::string_view message, Output& out);

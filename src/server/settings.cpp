@@ -1,13 +1,7 @@
 #include "server/settings.hpp"
 
-#include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <limits>
-
-#include "bridge/automation.hpp"
-
-std::int64_t port = defaultPort;
 
 // Four paragraphs, one empty line between them, no line feed at the end.
 const std::string_view instructions =
@@ -59,12 +53,4 @@ std::int64_t portFromEnvironment() {
   const char* text = std::getenv("TARNWICK_PORT");
   if (text == nullptr) return defaultPort;
   return parsePort(text).value_or(defaultPort);
-}
-
-void startUp() {
-  port = portFromEnvironment();
-  // A client that goes away must not kill us with a signal; writes then fail and we end quietly.
-  std::signal(SIGPIPE, SIG_IGN);
-  prepareAutomation();
-  std::setvbuf(stdout, nullptr, _IONBF, 0);
 }

@@ -11,15 +11,9 @@ inline constexpr std::string_view automationHeader = "X-Tarnwick";
 inline constexpr std::int64_t defaultPort = 47300;
 extern const std::string_view instructions;
 
-// The app's automation port. Written by startUp() (and by tests that aim at a fake app).
-extern std::int64_t port;
-
 // Reads TARNWICK_PORT's text: an optional "+" or "-" then ASCII digits only, within int64.
 // Returns nothing for anything else, the empty text included.
 std::optional<std::int64_t> parsePort(std::string_view text);
 
 // The port the environment asks for: TARNWICK_PORT when it parses, 47300 otherwise.
 std::int64_t portFromEnvironment();
-
-// Fixes the settings and prepares the process (signals, HTTP client) before the first line.
-void startUp();

@@ -11,7 +11,6 @@
 #include <thread>
 #include <unistd.h>
 
-#include "server/settings.hpp"
 #include "support/raw_app.hpp"
 #include "support/serve_text.hpp"
 
@@ -20,11 +19,13 @@ extern char** environ;
 using nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
-std::vector<std::string> serveText(std::string_view input) { return splitLines(serveCaptured(input)); }
+std::vector<std::string> serveText(std::string_view input, const Automation& automation) {
+  return splitLines(serveCaptured(input, 4093, automation));
+}
 
-std::vector<json> answersTo(std::string_view input) {
+std::vector<json> answersTo(std::string_view input, const Automation& automation) {
   std::vector<json> answers;
-  for (const std::string& line : serveText(input)) answers.push_back(json::parse(line));
+  for (const std::string& line : serveText(input, automation)) answers.push_back(json::parse(line));
   return answers;
 }
 
@@ -202,12 +203,10 @@ std::string fromEnvironment(const char* name, const char* built) {
 
 std::string serverBinary() { return fromEnvironment("TARNWICK_MCP_BINARY", TARNWICK_MCP_BINARY); }
 
-json callInProcess(std::int64_t appPort, const std::string& tool, const json& arguments) {
-  port = appPort;
+json callInProcess(const Automation& automation, const std::string& tool, const json& arguments) {
   const json request = {{"jsonrpc", "2.0"}, {"id", 1}, {"method", "tools/call"},
                         {"params", {{"name", tool}, {"arguments", arguments}}}};
-  const std::vector<json> answers = answersTo(request.dump() + "\n");
-  port = defaultPort;
+  const std::vector<json> answers = answersTo(request.dump() + "\n", automation);
   return answers.size() == 1 ? answers[0] : json();
 }
 

@@ -9,11 +9,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include "bridge/automation.hpp"
+
 // Runs the message loop over `input` in process and returns every line written, without LFs.
-std::vector<std::string> serveText(std::string_view input);
+std::vector<std::string> serveText(std::string_view input, const Automation& automation = {});
 
 // The same, with each written line parsed as JSON.
-std::vector<nlohmann::json> answersTo(std::string_view input);
+std::vector<nlohmann::json> answersTo(std::string_view input, const Automation& automation = {});
 
 // A child process with pipes to its standard input, output and error. One that is still
 // running when it goes out of scope (a test that failed before finish()) is killed and reaped.
@@ -65,8 +67,8 @@ std::vector<std::string> splitLines(std::string_view text);
 std::string serverBinary();
 
 // The whole answer to one tools/call of `tool` with `arguments`, served in process against
-// the app on `appPort` (the global port is set back to its default afterwards).
-nlohmann::json callInProcess(std::int64_t appPort, const std::string& tool,
+// the app `automation` names.
+nlohmann::json callInProcess(const Automation& automation, const std::string& tool,
                              const nlohmann::json& arguments = nlohmann::json::object());
 
 // The text of a tool result's one content item, or "" when there is none.

@@ -5,7 +5,7 @@
 
 #include "server/loop.hpp"
 
-std::string serveCaptured(std::string_view input, std::size_t piece) {
+std::string serveCaptured(std::string_view input, std::size_t piece, const Automation& automation) {
   std::size_t offset = 0;
   ReadSome readSome = [&](char* buffer, std::size_t size) {
     const std::size_t count = std::min({size, input.size() - offset, piece});
@@ -18,6 +18,6 @@ std::string serveCaptured(std::string_view input, std::size_t piece) {
     written.append(line);
     return true;
   }};
-  serve(readSome, out);
+  serve(readSome, out, automation);
   return written;
 }

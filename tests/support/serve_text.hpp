@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "bridge/automation.hpp"
+
 // Everything the loop writes for `input`, which is handed over `piece` bytes at a time so that
 // lines straddle reads.
-std::string serveCaptured(std::string_view input, std::size_t piece = 4093);
+std::string serveCaptured(std::string_view input, std::size_t piece = 4093, const Automation& automation = {});
