@@ -181,7 +181,7 @@ AutomationResult call(const Automation& automation, std::string_view command, co
   long status = 0;
   curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
   repairUtf8(exchange.body);
-  return {std::move(exchange.body), status > 399, true};
+  return {std::move(exchange.body), status > 399, status};
 } catch (const std::exception& failure) {
   return {reachFailure(automation.port, failure.what())};
 }

@@ -17,9 +17,9 @@ struct Automation {
 };
 
 struct AutomationResult {
-  std::string text;      // the app's body as UTF-8, or the reach-failure text
-  bool isError = true;   // the app answered 400 or above, or could not be reached
-  bool reached = false;  // the app gave a whole HTTP answer, whatever its status
+  std::string text;     // the app's body as UTF-8, or the reach-failure text
+  bool isError = true;  // the app answered 400 or above, or could not be reached
+  long status = 0;      // the status of the app's whole answer; 0 when there was none
 };
 
 // The command body as the app reads it: compact JSON with "/" written as "\/".
