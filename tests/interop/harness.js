@@ -77,15 +77,13 @@ export async function startStandin() {
   }
 }
 
-// Connects an SDK client to a fresh tarnwick-mcp whose app port is `appPort`.
+// Connects an SDK client to a fresh server: the built tarnwick-mcp when `server` is the app's port,
+// else the { command, args, env } that a client's configuration names.
 // The returned session's close() resolves with { code, signal, stderr } and never leaves the server running.
-export async function openSession(appPort) {
-  const transport = new StdioClientTransport({
-    command: path.join(binDir, 'tarnwick-mcp'),
-    args: [],
-    env: { TARNWICK_PORT: String(appPort) },
-    stderr: 'pipe',
-  });
+export async function openSession(server) {
+  const { command, args = [], env = {} } = typeof server === 'object' ? server
+    : { command: path.join(binDir, 'tarnwick-mcp'), env: { TARNWICK_PORT: String(server) } };
+  const transport = new StdioClientTransport({ command, args, env, stderr: 'pipe' });
   let stderr = '';
   transport.stderr.setEncoding('utf8').on('data', (chunk) => { stderr += chunk; });
   const session = { transport, clientErrors: [], revision: undefined };
