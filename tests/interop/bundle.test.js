@@ -12,7 +12,8 @@ import { REQUEST_TIMEOUT_MS, openSession, startStandin } from './harness.js';
 const bundle = process.env.TARNWICK_BUNDLE;
 const opts = { timeout: REQUEST_TIMEOUT_MS };
 
-// Clients unpack and fill in mcp_config with the bundler's own library, pinned in packaging/.
+// The bundler's library (pinned in packaging/): Claude Desktop unpacks bundles and fills in their
+// mcp_config with this very code.
 async function bundler() {
   const packaging = path.join(path.dirname(fileURLToPath(import.meta.url)), '../../packaging/package.json');
   return import(pathToFileURL(createRequire(packaging).resolve('@anthropic-ai/mcpb')).href);
