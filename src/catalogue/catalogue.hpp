@@ -1,5 +1,6 @@
 #pragma once
 // The ten tools, in the order clients see them, and the two property schemas most share.
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>

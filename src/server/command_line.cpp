@@ -44,15 +44,20 @@ std::string versionLine() { return std::string(serverName) + " " + std::string(s
 int check(const Automation& automation) {
   const AutomationResult result = call(automation, "status", nlohmann::json::object());
   const std::string where = "127.0.0.1:" + std::to_string(automation.port);
+  // Written whole: the app's text is not ours, and may hold any byte.
+  const auto say = [](std::FILE* to, const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), to);
+    std::fputc('\n', to);
+  };
   if (result.status == 0) {
-    std::fprintf(stderr, "%s\n", result.text.c_str());
+    say(stderr, result.text);
     return 1;
   }
   if (result.isError) {
-    std::fprintf(stderr, "The Tarnwick app on %s refused the status request (HTTP %ld):\n%s\n", where.c_str(),
-                 result.status, result.text.c_str());
+    say(stderr, "The Tarnwick app on " + where + " refused the status request (HTTP " +
+                    std::to_string(result.status) + "):\n" + result.text);
     return 1;
   }
-  std::printf("The Tarnwick app answers on %s. Its status:\n%s\n", where.c_str(), result.text.c_str());
+  say(stdout, "The Tarnwick app answers on " + where + ". Its status:\n" + result.text);
   return 0;
 }

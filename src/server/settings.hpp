@@ -5,7 +5,7 @@
 #include <string_view>
 
 inline constexpr std::string_view serverName = "tarnwick";
-inline constexpr std::string_view serverVersion = "1.0.0";
+inline constexpr std::string_view serverVersion = TARNWICK_VERSION;  // the project's version, from CMake
 inline constexpr std::string_view protocolVersion = "2025-06-18";
 inline constexpr std::string_view automationHeader = "X-Tarnwick";
 inline constexpr std::int64_t defaultPort = 47300;
