@@ -10,8 +10,8 @@
 #include <nlohmann/json.hpp>
 
 #include "server/utf8.hpp"
-#include "support/raw_app.hpp"
-#include "support/serve_text.hpp"
+#include "support/app.hpp"
+#include "support/serve.hpp"
 
 using nlohmann::json;
 

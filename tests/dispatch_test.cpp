@@ -1,83 +1,127 @@
+// Requests and their answers: what is answered, with what, and exactly how it is written.
 #include <gtest/gtest.h>
 
-#include "server/settings.hpp"
-#include "support/run.hpp"
+#include <fstream>
+#include <sstream>
+
+#include "server/message.hpp"
+#include "support/serve.hpp"
 
 using nlohmann::json;
 
 namespace {
 
-json only(const std::string& line) {
-  const auto answers = answersTo(line);
-  EXPECT_EQ(answers.size(), 1u) << line;
-  return answers.empty() ? json() : answers[0];
+std::string only(const std::string& line) {
+  const auto lines = serveText(line);
+  EXPECT_EQ(lines.size(), 1u) << line;
+  return lines.empty() ? "" : lines[0];
 }
 
-json methodNotFound(const json& id, const std::string& method) {
-  return {{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", -32601}, {"message", "Method not found: " + method}}}};
+std::string notFound(const std::string& id, const std::string& message) {
+  return R"({"jsonrpc":"2.0","id":)" + id + R"(,"error":{"code":-32601,"message":"Method not found: )" + message +
+         R"("}})";
 }
+
+std::string arrays(std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); }
 
 }  // namespace
 
 TEST(Dispatch, NotificationsGetNoAnswerWhateverTheMethod) {
-  EXPECT_TRUE(serveText(R"({"jsonrpc":"2.0","method":"notifications/initialized"})"
-                        "\n"
-                        R"({"method":"ping"})"
-                        "\n"
-                        R"({"method":"tools/call","params":{"name":"status"}})"
-                        "\n"
+  EXPECT_TRUE(serveText(R"({"jsonrpc":"2.0","method":"notifications/initialized"})" "\n"
+                        R"({"method":"ping"})" "\n"
+                        R"({"method":"tools/call","params":{"name":"status"}})" "\n"
                         R"({"method":"nonsense"})")
                   .empty());
 }
 
-TEST(Dispatch, InitializeCarriesIdentityCapabilitiesAndInstructions) {
-  const json result = only(R"({"id":1,"method":"initialize","params":{"protocolVersion":"2024-11-05"}})")["result"];
-  EXPECT_EQ(result.size(), 4u);
-  EXPECT_EQ(result["protocolVersion"], "2024-11-05");
-  EXPECT_EQ(result["capabilities"], json::parse(R"({"tools":{"listChanged":false}})"));
-  EXPECT_EQ(result["serverInfo"], json::parse(R"({"name":"tarnwick","version":"1.0.0"})"));
-  EXPECT_EQ(result["instructions"], std::string(instructions));
-  const std::string text(instructions);
-  EXPECT_EQ(text.size(), 1308u);
-  EXPECT_EQ(text.find("\n\n"), text.find("Typical flow") - 2);
-  EXPECT_NE(text.back(), '\n');
-}
-
 TEST(Dispatch, InitializeEchoesOnlyAStringRevision) {
-  EXPECT_EQ(only(R"({"id":1,"method":"initialize","params":{"protocolVersion":""}})")["result"]["protocolVersion"], "");
-  for (const char* params : {R"(,"params":{"protocolVersion":3})", R"(,"params":{})", "", R"(,"params":[1])",
-                             R"(,"params":"x")"}) {
-    const json answer = only(std::string(R"({"id":1,"method":"initialize")") + params + "}");
-    EXPECT_EQ(answer["result"]["protocolVersion"], "2025-06-18") << params;
+  const auto revision = [](const std::string& params) {
+    return json::parse(only(R"({"id":1,"method":"initialize")" + params + "}"))["result"]["protocolVersion"];
+  };
+  EXPECT_EQ(revision(R"(,"params":{"protocolVersion":"2024-11-05"})"), "2024-11-05");
+  EXPECT_EQ(revision(R"(,"params":{"protocolVersion":""})"), "");
+  for (const char* params : {R"(,"params":{"protocolVersion":3})", "", R"(,"params":[1])"}) {
+    EXPECT_EQ(revision(params), "2025-06-18") << params;
   }
 }
 
 TEST(Dispatch, UnknownOrMissingMethodIsNamedInTheError) {
-  EXPECT_EQ(only(R"({"id":7})"), methodNotFound(7, ""));
-  EXPECT_EQ(only(R"({"id":7,"method":12})"), methodNotFound(7, ""));
-  EXPECT_EQ(only(R"({"id":"x","method":"Ping"})"), methodNotFound("x", "Ping"));
+  EXPECT_EQ(only(R"({"id":7})"), notFound("7", ""));
+  EXPECT_EQ(only(R"({"id":7,"method":12})"), notFound("7", ""));
+  EXPECT_EQ(only(R"({"id":"x","method":"Ping"})"), notFound(R"("x")", "Ping"));
   EXPECT_EQ(only(R"({"id":null,"method":"notifications/initialized"})"),
-            methodNotFound(nullptr, "notifications/initialized"));
-  EXPECT_EQ(only(R"({"id":1,"method":"resources/list"})"), methodNotFound(1, "resources/list"));
+            notFound("null", "notifications/initialized"));
   // "jsonrpc" is neither required nor checked, and the answer always carries "2.0".
-  EXPECT_EQ(only(R"({"jsonrpc":"1.0","id":1,"method":"nope"})"), methodNotFound(1, "nope"));
-  EXPECT_EQ(only(R"({"id":1,"method":"a/b \"q\"\u00e9"})"), methodNotFound(1, "a/b \"q\"\xC3\xA9"));
+  EXPECT_EQ(only(R"({"jsonrpc":"1.0","id":1,"method":"a/b \"q\"\u00e9"})"), notFound("1", "a/b \\\"q\\\"\xC3\xA9"));
 }
 
-TEST(Dispatch, ToolsAreServedBeforeAnyInitialize) {
-  const auto answers = answersTo(R"({"id":1,"method":"tools/list","params":{"cursor":"abc"}})"
-                                 "\n"
-                                 R"({"id":2,"method":"tools/call","params":{"name":"no_such_tool"}})");
-  ASSERT_EQ(answers.size(), 2u);
-  EXPECT_EQ(answers[0]["result"].size(), 1u);  // no paging member
-  EXPECT_EQ(answers[0]["result"]["tools"].size(), 10u);
-  EXPECT_EQ(answers[1]["error"], json::parse(R"({"code":-32602,"message":"Unknown tool."})"));
+TEST(Dispatch, DuplicateKeysTakeTheLastValue) {
+  const std::vector<json> answers = answersTo(ping("1", ",\"id\":2") + "\n" +
+                                              R"({"id":3,"method":"nope","method":"ping"})" "\n" +
+                                              R"({"id":4,"method":"tools/call","params":{"name":"status"},)"
+                                              R"("params":{"name":"x"}})");
+  ASSERT_EQ(answers.size(), 3u);
+  EXPECT_EQ(answers[0]["id"], 2);
+  EXPECT_EQ(answers[1]["result"], json::object());
+  EXPECT_EQ(answers[2]["error"]["message"], "Unknown tool.");
 }
 
-TEST(Output, AnswersAreCompactAndEscapedOnlyWhereJsonMust) {
-  const auto lines = serveText(R"({"id":"a/b\n\"c\"\u00e9\u2028\u0001","method":"ping"})");
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0], R"({"jsonrpc":"2.0","id":"a/b\n\"c\")"
-                      "\xC3\xA9\xE2\x80\xA8"
-                      R"(\u0001","result":{}})");
+TEST(Dispatch, IdsComeBackExactlyAsWritten) {
+  const std::string r = "\xEF\xBF\xBD";
+  const std::string ascii(1000, 'q');
+  const std::string unclosed(1'000'000, '{');
+  const auto q = [](const std::string& text) { return '"' + text + '"'; };
+  // The id as written, and the text the answer must carry where it differs (strings whose
+  // bytes were repaired or escapes decoded); numbers always come back as written.
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"null", ""}, {"7", ""}, {"-3", ""}, {R"("abc")", ""}, {R"("")", ""}, {"[1,[2]]", ""},
+      {R"({"k":{"v":null}})", ""}, {"true", ""},
+      // Beyond 64 bits, beyond a double's precision, or in a form of the client's own choosing.
+      {"18446744073709551615", ""}, {"18446744073709551616", ""}, {"-9223372036854775808", ""},
+      {"-9223372036854775809", ""}, {"123456789012345678901234567890", ""}, {"1.50", ""}, {"1E+2", ""},
+      {"1e-400", ""}, {R"(7,"params":{"id":1.50})", "7"},  // only the message's own id counts
+      {R"("a\u0000b/")", ""}, {R"("\ud83d\ude00")", q("\xF0\x9F\x98\x80")}, {R"("\u002F\n")", R"("/\n")"},
+      // Brackets inside strings are text, however many, and so is an escaped quote.
+      {q(unclosed), ""}, {q("\\\"" + arrays(maxNesting + 1)), ""},
+      // Invalid UTF-8 inside strings: each maximal invalid sequence becomes one U+FFFD.
+      {"\"<\x80>\"", q("<" + r + ">")},                                  // stray continuation byte
+      {"\"<\xC0\xAF>\"", q("<" + r + r + ">")},                          // overlong "/"
+      {"\"<\xE0\x80\xAF>\"", q("<" + r + r + r + ">")},                  // overlong in three bytes
+      {"\"<\xF0\x80\x80\xAF>\"", q("<" + r + r + r + r + ">")},          // overlong in four bytes
+      {"\"<\xED\xA0\x80>\"", q("<" + r + r + r + ">")},                  // encoded surrogate
+      {"\"<\xF4\x90\x80\x80>\"", q("<" + r + r + r + r + ">")},          // past U+10FFFF
+      {"\"<\xF5\x80\xFE\xFF>\"", q("<" + r + r + r + r + ">")},          // bytes that never occur
+      {"\"<\xF0\x9F\x98>\"", q("<" + r + ">")},                          // truncated sequences
+      {"\"<\xE2\x82x>\"", q("<" + r + "x>")},
+      {q(ascii + "\xC3" + ascii + "\xC3\xA9"), q(ascii + r + ascii + "\xC3\xA9")},
+      {"\"\xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF \xED\x9F\xBF\"", ""},
+  };
+  std::string input;
+  for (const auto& [idText, expected] : cases) input += ping(idText) + "\n";
+  const std::vector<std::string> lines = serveText(input);
+  ASSERT_EQ(lines.size(), cases.size());
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const auto& [written, repaired] = cases[i];
+    const std::string& id = repaired.empty() ? written : repaired;
+    EXPECT_TRUE(lines[i] == R"({"jsonrpc":"2.0","id":)" + id + R"(,"result":{}})") << lines[i].substr(0, 200);
+  }
+}
+
+// What clients see, every text, type, enum, required list and member order at once, against
+// copies kept as data: a slip anywhere in the catalogue or the handshake shows here.
+TEST(Dispatch, InitializeAndToolListAreExactlyTheGoldenCopies) {
+  const auto golden = [](const std::string& name) {
+    std::ifstream file(std::string(TARNWICK_GOLDEN_DIR) + "/" + name);
+    std::stringstream text;
+    text << file.rdbuf();
+    return nlohmann::ordered_json::parse(text.str()).dump();
+  };
+  // Served before any initialize, with params that play no part, and any number of times.
+  const auto lines = serveText(R"({"id":2,"method":"tools/list","params":{"cursor":"abc"}})" "\n"
+                               R"({"jsonrpc":"2.0","id":1,"method":"initialize"})" "\n"
+                               R"({"id":3,"method":"tools/list"})" "\n");
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], R"({"jsonrpc":"2.0","id":2,"result":)" + golden("tools-list.json") + "}");
+  EXPECT_EQ(lines[1], R"({"jsonrpc":"2.0","id":1,"result":)" + golden("initialize.json") + "}");
+  EXPECT_EQ(lines[2], R"({"jsonrpc":"2.0","id":3,"result":)" + golden("tools-list.json") + "}");
 }

@@ -1,11 +1,13 @@
 #pragma once
-// An app on loopback that speaks raw bytes, for the ways of breaking HTTP that a server
-// library will not produce. It needs nothing but POSIX sockets, so the fuzzer can use it too.
+// An app on loopback that speaks raw bytes: well-formed answers, and the ways of breaking HTTP
+// that a server library would not produce. POSIX sockets only, so the fuzzer can use it too.
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 // Reads one HTTP request from `fd`: the head up to the empty line, then as many body bytes as
 // its Content-Length names. Gives up after `seconds` of silence; returns what arrived.
@@ -25,6 +27,8 @@ class RawApp {
 
   // Listens on 127.0.0.1 on a port the system picks.
   explicit RawApp(Behaviour behaviour);
+  // Answers every request with `status` and `body`, and keeps each request it read.
+  RawApp(int status, std::string body);
   ~RawApp();  // stops accepting, waits for the connection in hand, closes the socket
 
   RawApp(const RawApp&) = delete;
@@ -32,6 +36,7 @@ class RawApp {
 
   int port() const { return port_; }
   int connections() const { return connections_.load(); }
+  std::vector<std::string> requests();  // whole requests as read, head and body
 
  private:
   void acceptLoop();
@@ -41,5 +46,7 @@ class RawApp {
   int port_ = -1;
   std::atomic<int> connections_{0};
   std::atomic<bool> stopping_{false};
+  std::mutex mutex_;
+  std::vector<std::string> requests_;
   std::thread thread_;
 };

@@ -1,7 +1,6 @@
-#include "support/raw_app.hpp"
+#include "support/app.hpp"
 
-#include <algorithm>
-#include <cctype>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -9,18 +8,13 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <arpa/inet.h>
 
 namespace {
 
-// The Content-Length a request head names, 0 when it names none.
-std::size_t contentLength(std::string_view head) {
-  std::string lower(head);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  const std::size_t at = lower.find("\r\ncontent-length:");
-  if (at == std::string::npos) return 0;
-  return std::strtoull(lower.c_str() + at + 17, nullptr, 10);
+// The Content-Length a request head names, 0 when it names none. libcurl writes it this way.
+std::size_t contentLength(const std::string& head) {
+  const std::size_t at = head.find("\r\nContent-Length:");
+  return at == std::string::npos ? 0 : std::strtoull(head.c_str() + at + 17, nullptr, 10);
 }
 
 }  // namespace
@@ -38,7 +32,7 @@ std::string readRequest(int fd, int seconds) {
     request.append(buffer, static_cast<std::size_t>(got));
     if (wanted == std::string::npos) {
       const std::size_t end = request.find("\r\n\r\n");
-      if (end != std::string::npos) wanted = end + 4 + contentLength(std::string_view(request).substr(0, end + 2));
+      if (end != std::string::npos) wanted = end + 4 + contentLength(request.substr(0, end + 2));
     }
   }
   return request;
@@ -61,6 +55,16 @@ std::string httpResponse(int status, std::string_view body) {
   return response;
 }
 
+RawApp::RawApp(int status, std::string body)
+    : RawApp([this, response = httpResponse(status, body)](int fd) {
+        std::string request = readRequest(fd);
+        {
+          std::lock_guard lock(mutex_);
+          requests_.push_back(std::move(request));
+        }
+        sendAll(fd, response);
+      }) {}
+
 RawApp::RawApp(Behaviour behaviour) : behaviour_(std::move(behaviour)) {
   // A client that hangs up early must show as a failed write here, not kill the test.
   std::signal(SIGPIPE, SIG_IGN);
@@ -70,7 +74,6 @@ RawApp::RawApp(Behaviour behaviour) : behaviour_(std::move(behaviour)) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
   socklen_t length = sizeof address;
   if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::listen(listener_, 64) != 0 ||
@@ -85,6 +88,11 @@ RawApp::~RawApp() {
   stopping_ = true;
   if (thread_.joinable()) thread_.join();
   if (listener_ >= 0) ::close(listener_);
+}
+
+std::vector<std::string> RawApp::requests() {
+  std::lock_guard lock(mutex_);
+  return requests_;
 }
 
 void RawApp::acceptLoop() {
