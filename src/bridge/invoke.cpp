@@ -22,8 +22,13 @@ void invoke(std::string_view id, const json& params, Output& out, const Automati
   // arguments can run to megabytes, and the message still holds them.
   AutomationResult result = tool->fixed.empty() ? call(automation, tool->command, given)
                                                 : call(automation, tool->command, withFixed(given, tool->fixed));
-  reply(id,
-        {{"content", ordered_json::array({{{"type", "text"}, {"text", std::move(result.text)}}})},
-         {"isError", result.isError}},
-        out);
+  // Room for the whole line up front (escapes make a text a little longer), and members set in
+  // place, since an ordered object copies its members whenever it grows: the text can run to
+  // megabytes, and each copy of it would cost as much as writing it out.
+  const std::size_t expectedSize = result.text.size() + result.text.size() / 8 + 64;
+  ordered_json item = {{"type", "text"}, {"text", nullptr}};
+  item["text"] = std::move(result.text);
+  ordered_json toolResult = {{"content", ordered_json::array()}, {"isError", result.isError}};
+  toolResult["content"].push_back(std::move(item));
+  reply(id, toolResult, out, expectedSize);
 }

@@ -69,8 +69,9 @@ void send(std::string line, Output& out) {
   if (!out.write(line)) out.closed = true;
 }
 
-void reply(std::string_view id, const ordered_json& result, Output& out) {
+void reply(std::string_view id, const ordered_json& result, Output& out, std::size_t expectedSize) {
   std::string line = envelope(id, "result");
+  line.reserve(line.size() + expectedSize + 2);
   appendJson(line, result);
   line.push_back('}');
   send(std::move(line), out);

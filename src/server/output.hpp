@@ -28,7 +28,9 @@ std::string serialise(const nlohmann::ordered_json& value);
 void send(std::string line, Output& out);
 
 // A success response to the request whose id is `id` (JSON text, as Message::id holds it).
-void reply(std::string_view id, const nlohmann::ordered_json& result, Output& out);
+// `expectedSize`, the result's likely length as JSON, spares a long answer its growth by
+// doubling, each step a copy of all written so far.
+void reply(std::string_view id, const nlohmann::ordered_json& result, Output& out, std::size_t expectedSize = 0);
 
 // An error response; its error holds exactly code and message. The parse error has id "null".
 void reply(std::string_view id, std::int64_t errorCode, std::string_view message, Output& out);
