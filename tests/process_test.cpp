@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <thread>
 #include <unistd.h>
@@ -44,10 +45,10 @@ long long peakResident(pid_t pid) {
 TEST(Process, HandshakeThenExitZeroAtEndOfInputWithSilentStderr) {
   // Arguments that are no options are ignored, as clients may pass some.
   const Finished run = runToEnd(R"({"jsonrpc":"2.0","id":0,"method":"initialize"})" "\r\n"
-                             R"({"jsonrpc":"2.0","method":"notifications/initialized"})" "\n\n"
-                             R"({"jsonrpc":"2.0","id":1,"method":"tools/list"})" "\n"
-                             "not json\n" + ping("2"),
-                             {}, {"stdio", "x"});
+                                R"({"jsonrpc":"2.0","method":"notifications/initialized"})" "\n\n"
+                                R"({"jsonrpc":"2.0","id":1,"method":"tools/list"})" "\n"
+                                "not json\n" + ping("2"),
+                                {}, {"stdio", "x"});
   ASSERT_TRUE(run.exited);
   EXPECT_FALSE(run.signaled);
   EXPECT_EQ(run.status, 0);
@@ -58,7 +59,7 @@ TEST(Process, HandshakeThenExitZeroAtEndOfInputWithSilentStderr) {
   EXPECT_EQ(json::parse(lines[0])["result"]["serverInfo"]["name"], "tarnwick");
   EXPECT_EQ(json::parse(lines[1])["result"]["tools"].size(), 10u);
   EXPECT_EQ(json::parse(lines[2]), parseError);
-  EXPECT_EQ(lines[3] + "\n", R"({"jsonrpc":"2.0","id":2,"result":{}})" "\n");
+  EXPECT_EQ(lines[3], R"({"jsonrpc":"2.0","id":2,"result":{}})");
 
   const Finished empty = runToEnd("");
   EXPECT_TRUE(empty.exited && empty.status == 0 && empty.out.empty() && empty.err.empty());

@@ -56,12 +56,6 @@ std::string serialise(const json& value) {
   return text;
 }
 
-std::string serialise(const ordered_json& value) {
-  std::string text;
-  appendJson(text, value);
-  return text;
-}
-
 void send(std::string line, Output& out) {
   if (out.closed) return;
   line.push_back('\n');

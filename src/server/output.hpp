@@ -22,7 +22,6 @@ Output standardOutput();
 // Compact JSON, non-ASCII as UTF-8, "/" unescaped; invalid UTF-8 in strings becomes U+FFFD,
 // so serialising never fails.
 std::string serialise(const nlohmann::json& value);
-std::string serialise(const nlohmann::ordered_json& value);
 
 // Writes `line` and a line feed. Does nothing once the output is closed.
 void send(std::string line, Output& out);
