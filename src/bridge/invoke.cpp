@@ -10,10 +10,10 @@ json withFixed(json arguments, const json& fixed) {
   return arguments;
 }
 
-void invoke(std::string_view id, const json& params, Output& out, const Automation& automation) {
+Answer invoke(const json& params, const Automation& automation) {
   const auto name = params.find("name");
   const Tool* tool = name != params.end() && name->is_string() ? findTool(name->get_ref<const std::string&>()) : nullptr;
-  if (tool == nullptr) return reply(id, -32602, "Unknown tool.", out);
+  if (tool == nullptr) return failed(-32602, "Unknown tool.");
 
   const auto arguments = params.find("arguments");
   static const json noArguments = json::object();
@@ -28,7 +28,7 @@ void invoke(std::string_view id, const json& params, Output& out, const Automati
   const std::size_t expectedSize = result.text.size() + result.text.size() / 8 + 64;
   ordered_json item = {{"type", "text"}, {"text", nullptr}};
   item["text"] = std::move(result.text);
-  ordered_json toolResult = {{"content", ordered_json::array()}, {"isError", result.isError}};
-  toolResult["content"].push_back(std::move(item));
-  reply(id, toolResult, out, expectedSize);
+  Answer answer = succeeded({{"content", ordered_json::array()}, {"isError", result.isError}}, expectedSize);
+  answer.result["content"].push_back(std::move(item));
+  return answer;
 }

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "bridge/invoke.hpp"
+#include "server/era.hpp"
 #include "server/listing.hpp"
 #include "server/settings.hpp"
 
@@ -19,10 +20,21 @@ ordered_json initializeResult(const json& params) {
                               : ordered_json(protocolVersion);
   return {
       {"protocolVersion", std::move(revision)},
-      {"capabilities", {{"tools", {{"listChanged", false}}}}},
-      {"serverInfo", {{"name", serverName}, {"version", serverVersion}}},
+      {"capabilities", capabilities()},
+      {"serverInfo", serverInfo()},
       {"instructions", instructions},
   };
+}
+
+// The handshake and the liveness check belong to the handshake revision alone; the revision
+// served per request replaced them with server/discover.
+Answer answerTo(const std::string& method, const json& params, bool modern, const Automation& automation) {
+  if (method == "tools/list") return succeeded(toolList());
+  if (method == "tools/call") return invoke(params, automation);
+  if (modern && method == "server/discover") return succeeded(discovery());
+  if (!modern && method == "initialize") return succeeded(initializeResult(params));
+  if (!modern && method == "ping") return succeeded(ordered_json::object());
+  return failed(-32601, "Method not found: " + method);
 }
 
 }  // namespace
@@ -36,15 +48,11 @@ void handle(const Message& message, Output& out, const Automation& automation) {
   static const json noParams = json::object();
   const json& args = params != body.end() && params->is_object() ? *params : noParams;
 
-  if (name == "initialize") {
-    reply(message.id, initializeResult(args), out);
-  } else if (name == "ping") {
-    reply(message.id, ordered_json::object(), out);
-  } else if (name == "tools/list") {
-    listTools(message.id, out);
-  } else if (name == "tools/call") {
-    invoke(message.id, args, out, automation);
-  } else {
-    reply(message.id, -32601, "Method not found: " + name, out);
+  const bool modern = isModern(name, args);
+  if (modern) {
+    if (std::optional<Failure> refusal = checkMeta(args)) return reply(message.id, *refusal, out);
   }
+  Answer answer = answerTo(name, args, modern, automation);
+  if (modern) decorate(name, answer);
+  reply(message.id, answer, out);
 }

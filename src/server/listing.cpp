@@ -15,5 +15,3 @@ ordered_json toolList() {
   }
   return {{"tools", std::move(entries)}};
 }
-
-void listTools(std::string_view id, Output& out) { reply(id, toolList(), out); }

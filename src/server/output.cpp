@@ -63,6 +63,19 @@ void send(std::string line, Output& out) {
   if (!out.write(line)) out.closed = true;
 }
 
+Answer succeeded(ordered_json result, std::size_t expectedSize) {
+  Answer answer;
+  answer.result = std::move(result);
+  answer.expectedSize = expectedSize;
+  return answer;
+}
+
+Answer failed(std::int64_t code, std::string message) {
+  Answer answer;
+  answer.failure = Failure{code, std::move(message), nullptr};
+  return answer;
+}
+
 void reply(std::string_view id, const ordered_json& result, Output& out, std::size_t expectedSize) {
   std::string line = envelope(id, "result");
   line.reserve(line.size() + expectedSize + 2);
@@ -71,9 +84,20 @@ void reply(std::string_view id, const ordered_json& result, Output& out, std::si
   send(std::move(line), out);
 }
 
-void reply(std::string_view id, std::int64_t errorCode, std::string_view message, Output& out) {
+void reply(std::string_view id, const Failure& failure, Output& out) {
+  ordered_json error = {{"code", failure.code}, {"message", failure.message}};
+  if (!failure.data.is_null()) error["data"] = failure.data;
   std::string line = envelope(id, "error");
-  appendJson(line, ordered_json{{"code", errorCode}, {"message", message}});
+  appendJson(line, error);
   line.push_back('}');
   send(std::move(line), out);
+}
+
+void reply(std::string_view id, std::int64_t errorCode, std::string_view message, Output& out) {
+  reply(id, Failure{errorCode, std::string(message), nullptr}, out);
+}
+
+void reply(std::string_view id, const Answer& answer, Output& out) {
+  if (answer.failure) return reply(id, *answer.failure, out);
+  reply(id, answer.result, out, answer.expectedSize);
 }

@@ -4,6 +4,7 @@
 // show parameters in the order they receive them, and people read the raw lines.
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,10 +27,32 @@ std::string serialise(const nlohmann::json& value);
 // Writes `line` and a line feed. Does nothing once the output is closed.
 void send(std::string line, Output& out);
 
+// A JSON-RPC error. `data` is written only when it is not null.
+struct Failure {
+  std::int64_t code = 0;
+  std::string message;
+  nlohmann::ordered_json data;
+};
+
+// An answer not yet written, so that it can still be dressed for the request's revision: the
+// result, or the failure when there is one. `expectedSize`, the result's likely length as
+// JSON, spares a long answer its growth by doubling, each step a copy of all written so far.
+struct Answer {
+  nlohmann::ordered_json result;
+  std::size_t expectedSize = 0;
+  std::optional<Failure> failure;
+};
+
+// An answer of `result`, and one of a failure.
+Answer succeeded(nlohmann::ordered_json result, std::size_t expectedSize = 0);
+Answer failed(std::int64_t code, std::string message);
+
 // A success response to the request whose id is `id` (JSON text, as Message::id holds it).
-// `expectedSize`, the result's likely length as JSON, spares a long answer its growth by
-// doubling, each step a copy of all written so far.
 void reply(std::string_view id, const nlohmann::ordered_json& result, Output& out, std::size_t expectedSize = 0);
 
-// An error response; its error holds exactly code and message. The parse error has id "null".
+// An error response: code, message, then data unless it is null. The parse error has id "null".
+void reply(std::string_view id, const Failure& failure, Output& out);
 void reply(std::string_view id, std::int64_t errorCode, std::string_view message, Output& out);
+
+// The failure's error response when there is one, the result's otherwise.
+void reply(std::string_view id, const Answer& answer, Output& out);

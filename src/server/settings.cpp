@@ -26,6 +26,10 @@ const std::string_view instructions =
     "network. The app also gets an in-app notification \"TarnwickNetworkDidChange\" "
     "(userInfo[\"offline\"]: Bool).";
 
+nlohmann::ordered_json serverInfo() { return {{"name", serverName}, {"version", serverVersion}}; }
+
+nlohmann::ordered_json capabilities() { return {{"tools", {{"listChanged", false}}}}; }
+
 std::optional<std::int64_t> parsePort(std::string_view text) {
   bool negative = false;
   if (!text.empty() && (text.front() == '+' || text.front() == '-')) {

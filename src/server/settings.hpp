@@ -4,12 +4,20 @@
 #include <optional>
 #include <string_view>
 
+#include <nlohmann/json.hpp>
+
 inline constexpr std::string_view serverName = "tarnwick";
 inline constexpr std::string_view serverVersion = TARNWICK_VERSION;  // the project's version, from CMake
 inline constexpr std::string_view protocolVersion = "2025-06-18";
 inline constexpr std::string_view automationHeader = "X-Tarnwick";
 inline constexpr std::int64_t defaultPort = 47300;
 extern const std::string_view instructions;
+
+// How the server names itself to clients: {"name": ..., "version": ...}.
+nlohmann::ordered_json serverInfo();
+
+// What the server offers: tools, a list that never changes while it runs.
+nlohmann::ordered_json capabilities();
 
 // Reads TARNWICK_PORT's text: an optional "+" or "-" then ASCII digits only, within int64.
 // Returns nothing for anything else, the empty text included.
