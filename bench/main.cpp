@@ -1,5 +1,5 @@
 // Measures the server from outside, as a client sees it, each figure beside a floor measured
-// in the same run. Usage: tarnwick-bench [--json FILE] [--quick] [--no-pin] [--only start|pings|calls|big|memory]
+// in the same run. Usage: tarnwick-bench [--json FILE] [--quick] [--no-pin] [--only start|pings|calls|big|eras|memory]
 //                                        [--server PATH] [--bare PATH] [--bare-linked PATH]
 #include <curl/curl.h>
 #include <signal.h>
@@ -39,7 +39,7 @@ nlohmann::json machine() {
 }
 
 int usage() {
-  std::cerr << "usage: tarnwick-bench [--json FILE] [--quick] [--no-pin] [--only start|pings|calls|big|memory]"
+  std::cerr << "usage: tarnwick-bench [--json FILE] [--quick] [--no-pin] [--only start|pings|calls|big|eras|memory]"
                " [--server PATH] [--bare PATH] [--bare-linked PATH]\n";
   return 2;
 }
@@ -54,7 +54,7 @@ int main(int argc, char** argv) try {
               (bin / "bench-bare-linked").string(), (bin / "bench-json-floor").string()};
   std::string jsonPath;
   std::set<std::string> only;
-  const std::set<std::string> partNames{"start", "pings", "calls", "big", "memory"};
+  const std::set<std::string> partNames{"start", "pings", "calls", "big", "eras", "memory"};
   bool pin = true;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -90,6 +90,7 @@ int main(int argc, char** argv) try {
                         {"pings", "pings", measurePings},
                         {"calls", "tools/call", measureCalls},
                         {"big", "4 MiB answer", measureBigAnswer},
+                        {"eras", "modern requests beside legacy ones", measureEras},
                         {"memory", "64 MiB lines", measureMemory}};
   std::vector<Row> rows;
   for (const Part& part : parts) {

@@ -51,4 +51,5 @@ std::vector<Row> measureStart(const Setup& setup);
 std::vector<Row> measurePings(const Setup& setup);
 std::vector<Row> measureCalls(const Setup& setup);
 std::vector<Row> measureBigAnswer(const Setup& setup);
+std::vector<Row> measureEras(const Setup& setup);
 std::vector<Row> measureMemory(const Setup& setup);

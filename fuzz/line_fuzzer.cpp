@@ -36,8 +36,12 @@ void checkAnswer(std::string_view line) {
   require(answer.contains("result") != answer.contains("error"));
   if (answer.contains("error")) {
     const json& error = *answer.find("error");
-    require(error.is_object() && error.size() == 2 && error.contains("code") && error.contains("message"));
+    require(error.is_object() && error.contains("code") && error.contains("message"));
     require(error.find("code")->is_number_integer() && error.find("message")->is_string());
+    // Only a refused revision says more: which revisions are served, and which was asked for.
+    const bool refusedRevision = *error.find("code") == -32022;
+    require(error.size() == (refusedRevision ? 3u : 2u));
+    if (refusedRevision) require(error.find("data")->contains("supported") && error.find("data")->contains("requested"));
   }
 }
 
