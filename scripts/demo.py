@@ -123,6 +123,20 @@ def play(client):
     print("\n   A deliberate mistake: a failure mode that does not exist.")
     call_tool(client, "set_network", {**app, "failure": "sideways"}, expect_error=True)
 
+    print("\n   The same server to a client of MCP 2026-07-28, which sends no initialize but names its")
+    print("   revision in every request:")
+    meta = {"_meta": {"io.modelcontextprotocol/protocolVersion": "2026-07-28",
+                      "io.modelcontextprotocol/clientCapabilities": {}}}
+    print("\n-> server/discover")
+    found = client.request("server/discover", meta)
+    show(f"revisions {', '.join(found['supportedVersions'])}, result {found['resultType']}, "
+         f"cacheable for {found['ttlMs'] // 1000} s")
+    print("\n-> tools/call status, with _meta")
+    result = client.request("tools/call", {"name": "status", "arguments": {}, **meta})
+    show(result["content"][0]["text"])
+    if result["resultType"] != "complete" or result["isError"]:
+        raise StepFailed(f"status answered {result['resultType']!r}, isError {result['isError']}")
+
 
 def main():
     if len(sys.argv) != 2:
