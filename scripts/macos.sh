@@ -145,3 +145,23 @@ macos_check() {
   fi
   echo "macos: $binary: $arch, macOS $minos and newer, loads ${libraries//$'\n'/ and }" >&2
 }
+
+# Builds in BUILD/ARCH (arm64 or x86_64) for macOS: compiles each FILE (relative to the root),
+# links the server from those under src/ into BUILD/ARCH/tarnwick-mcp and checks it. Installs
+# the toolchain on first use; fails with the compiler's, the linker's or the check's message.
+macos_build() {
+  local build="$1" arch="$2" target file linked=()
+  shift 2
+  target="${arch/arm64/aarch64}-macos.$macos_minimum"
+  macos_toolchain
+  macos_headers "$build/include"
+  macos_set_flags "$target" "$build/include"
+  echo "macos: compiling $# files for $target" >&2
+  macos_compile "$build/$arch" "$@"
+  for file in "$@"; do
+    [[ "$file" == src/* ]] && linked+=("$build/$arch/$file.o")
+  done
+  echo "macos: linking tarnwick-mcp for $target" >&2
+  macos_link "$target" "$build/$arch/tarnwick-mcp" "${linked[@]}"
+  macos_check "$build/$arch/tarnwick-mcp" "$arch"
+}
