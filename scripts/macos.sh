@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Cross-building tarnwick-mcp for macOS on Linux, sourced by scripts/test-macos and
 # scripts/bundle --target. Zig (pinned in packaging/macos/) brings clang, libc++ and the macOS C
 # headers; Debian brings the third-party headers and llvm-objdump/llvm-nm to read the binaries.
@@ -31,41 +32,45 @@ macos_toolchain() {
   fi
 }
 
-# Fills DIR with links to Debian's third-party headers and nothing else of /usr/include: a
-# glibc header seen there would hide a header that macOS lacks.
+# Sets macos_includes to a folder of links to Debian's third-party headers and nothing else of
+# /usr/include: a glibc header seen there would hide a header that macOS lacks. It lives in the
+# cache so that every build compiles with the same command line, which Zig's cache recognises.
 macos_headers() {
-  local dir="$1" curl
-  rm -rf "$dir"
-  mkdir -p "$dir"
+  local curl header
+  macos_includes="$macos_cache/include"
+  mkdir -p "$macos_includes"
   for curl in /usr/include/curl /usr/include/*/curl; do
     [ -f "$curl/curl.h" ] && break
   done
   [ -f "$curl/curl.h" ] || { echo "macos: no curl/curl.h under /usr/include" >&2; return 1; }
-  ln -s "$curl" "$dir/curl"
-  ln -s /usr/include/nlohmann /usr/include/gtest /usr/include/httplib.h "$dir/"
+  ln -sfn "$curl" "$macos_includes/curl"
+  for header in nlohmann gtest httplib.h; do
+    ln -sfn "/usr/include/$header" "$macos_includes/$header"
+  done
 }
 
-# Sets macos_flags: the compile flags for zig target TARGET with headers from HEADERS. The
+# Sets macos_flags: the compile flags for zig target TARGET, after macos_headers. The
 # warnings are read from CMakeLists.txt so that this build judges the code as the others do.
 macos_set_flags() {
-  local target="$1" headers="$2" warnings version
-  warnings="$(grep -o -- '-Wall [^)]*' "$macos_root/CMakeLists.txt" | head -n 1)"
+  local target="$1" warnings version
+  warnings="$(grep -o -m 1 -- '-Wall [^)]*' "$macos_root/CMakeLists.txt" || true)"
   version="$(sed -n 's/^project(tarnwick-mcp VERSION \([0-9.]*\).*/\1/p' "$macos_root/CMakeLists.txt")"
   if [ -z "$warnings" ] || [ -z "$version" ]; then
     echo "macos: could not read the warning flags or the version from CMakeLists.txt" >&2
     return 1
   fi
-  # -O2 as shipped: Zig builds libc++ once for each set of flags, so all builds share these.
+  # -O2 as the bundle ships: Zig builds its libc++ anew for each optimisation level, and the
+  # stage and the bundle then share one.
   # The file-specific macros of the CMake build are given to every file; each only reads its own.
   # shellcheck disable=SC2206  # the warning flags are words
-  macos_flags=(-target "$target" -std=c++20 -O2 $warnings -Werror -isystem "$headers"
+  macos_flags=(-target "$target" -std=c++20 -O2 $warnings -Werror -isystem "$macos_includes"
     -I "$macos_root/src" -I "$macos_root" -I "$macos_root/tests"
     -DJSON_USE_IMPLICIT_CONVERSIONS=0 "-DTARNWICK_VERSION=\"$version\""
     '-DTARNWICK_MCP_BINARY="tarnwick-mcp"' "-DTARNWICK_GOLDEN_DIR=\"$macos_root/tests/golden\"")
 }
 
 # Compiles each FILE (relative to the root) with macos_flags into OBJECTS/FILE.o, one per core
-# at a time. Shows the compiler's messages; fails when any file fails.
+# at a time, each within ten minutes. Shows the compiler's messages; fails when any file fails.
 macos_compile() {
   local objects="$1" file running=0 failed=0
   shift
@@ -78,7 +83,7 @@ macos_compile() {
     # Each compiler writes to a file of its own, so that two files' messages never interleave.
     (
       status=0
-      "$macos_zig" c++ "${macos_flags[@]}" -c "$macos_root/$file" -o "$objects/$file.o" \
+      timeout 600 "$macos_zig" c++ "${macos_flags[@]}" -c "$macos_root/$file" -o "$objects/$file.o" \
         2>"$objects/$file.log" || status=$?
       cat "$objects/$file.log" >&2
       exit "$status"
@@ -99,7 +104,8 @@ macos_compile() {
 macos_link() {
   local target="$1" output="$2"
   shift 2
-  "$macos_zig" c++ -target "$target" -O2 -s "$@" "$macos_pinned/libcurl.tbd" -o "$output"
+  # Bounded like every compile; the first link of a kind also builds libc++, about a minute.
+  timeout 900 "$macos_zig" c++ -target "$target" -O2 -s "$@" "$macos_pinned/libcurl.tbd" -o "$output"
 }
 
 # Fails unless BINARY is a Mach-O executable for ARCH (arm64 or x86_64) that loads nothing but
@@ -154,8 +160,8 @@ macos_build() {
   shift 2
   target="${arch/arm64/aarch64}-macos.$macos_minimum"
   macos_toolchain
-  macos_headers "$build/include"
-  macos_set_flags "$target" "$build/include"
+  macos_headers
+  macos_set_flags "$target"
   echo "macos: compiling $# files for $target" >&2
   macos_compile "$build/$arch" "$@"
   for file in "$@"; do
