@@ -111,7 +111,7 @@ macos_link() {
 # Fails unless BINARY is a Mach-O executable for ARCH (arm64 or x86_64) that loads nothing but
 # libcurl and libSystem from /usr/lib, starts on macOS 12.0, takes each of its symbols from one
 # of them, calls every libcurl function that the interface file lists, and, on arm64, carries a
-# code signature.
+# code signature that matches its bytes.
 macos_check() {
   local binary="$1" arch="$2" headers cputype libraries minos symbols unbound imported listed uncalled problems=()
   headers="$(llvm-objdump --macho --private-headers "$binary")"
@@ -130,9 +130,9 @@ macos_check() {
   minos="$(awk '$1 == "cmd" { command = $2 } command == "LC_BUILD_VERSION" && $1 == "minos" { print $2 }' <<<"$headers")"
   [ "$minos" = "$macos_minimum" ] || problems+=("needs macOS '$minos', not $macos_minimum")
 
-  # Apple silicon kills an unsigned binary at its start.
-  if [ "$arch" = arm64 ] && ! grep -q 'cmd LC_CODE_SIGNATURE$' <<<"$headers"; then
-    problems+=("has no code signature")
+  # Apple silicon kills a binary at its start unless it is signed, and signed as it is now.
+  if [ "$arch" = arm64 ] && ! "$macos_root/scripts/macho-signature" "$binary"; then
+    problems+=("has no valid code signature")
   fi
 
   # Checked here as well as by the linker, in case a linker flag ever lets a symbol through.
