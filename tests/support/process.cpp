@@ -122,7 +122,9 @@ Finished finish(Server& server, std::chrono::milliseconds timeout) {
   std::vector<pollfd> open{{server.out, POLLIN, 0}, {server.err, POLLIN, 0}};
   while ((open[0].fd >= 0 || open[1].fd >= 0) && Clock::now() < deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (::poll(open.data(), open.size(), static_cast<int>(std::max<long>(1, left.count()))) <= 0) continue;
+    // nfds_t is unsigned long with glibc but unsigned int on macOS, where size_t would narrow.
+    const auto count = static_cast<nfds_t>(open.size());
+    if (::poll(open.data(), count, static_cast<int>(std::max<long>(1, left.count()))) <= 0) continue;
     for (std::size_t i = 0; i < open.size(); ++i) {
       if (open[i].fd < 0 || open[i].revents == 0) continue;
       char buffer[65536];

