@@ -38,8 +38,8 @@ double roundTrip(Child& server, const std::string& line, long id, bool modern, c
   return micros;
 }
 
-// Medians of the legacy and the modern twin of one request, sent alternately so that whatever
-// else the machine does hits both alike.
+// Round trips of the legacy and the modern twin of one request, in µs, sent alternately so that
+// whatever else the machine does hits both alike.
 std::pair<std::vector<double>, std::vector<double>> twins(Child& server, long& id, std::size_t rounds,
                                                           std::string (*line)(long, bool), const char* member,
                                                           double timeout) {

@@ -12,7 +12,7 @@ void handleLine(std::string& line, Output& out, const Automation& automation) tr
   // A line of megabytes is of no use once parsed; keeping it while the message is handled
   // would hold its size twice over.
   if (line.capacity() >= (std::size_t{1} << 20)) std::string().swap(line);
-  if (!message) return reply("null", -32700, "Parse error", out);
+  if (!message) return reply("null", Failure{-32700, "Parse error", nullptr}, out);
   handle(*message, out, automation);
 } catch (const std::exception&) {
   // The one place where a failure while handling a line is caught, so that a bad line never

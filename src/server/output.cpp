@@ -93,10 +93,6 @@ void reply(std::string_view id, const Failure& failure, Output& out) {
   send(std::move(line), out);
 }
 
-void reply(std::string_view id, std::int64_t errorCode, std::string_view message, Output& out) {
-  reply(id, Failure{errorCode, std::string(message), nullptr}, out);
-}
-
 void reply(std::string_view id, const Answer& answer, Output& out) {
   if (answer.failure) return reply(id, *answer.failure, out);
   reply(id, answer.result, out, answer.expectedSize);

@@ -52,7 +52,6 @@ void reply(std::string_view id, const nlohmann::ordered_json& result, Output& ou
 
 // An error response: code, message, then data unless it is null. The parse error has id "null".
 void reply(std::string_view id, const Failure& failure, Output& out);
-void reply(std::string_view id, std::int64_t errorCode, std::string_view message, Output& out);
 
 // The failure's error response when there is one, the result's otherwise.
 void reply(std::string_view id, const Answer& answer, Output& out);
