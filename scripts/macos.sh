@@ -63,7 +63,10 @@ macos_set_flags() {
   # stage and the bundle then share one.
   # The file-specific macros of the CMake build are given to every file; each only reads its own.
   # shellcheck disable=SC2206  # the warning flags are words
+  # The prefix maps keep the checkout's and the cache's folders out of the binary (assert()
+  # records its file's path), so that a release built in any folder has the same bytes.
   macos_flags=(-target "$target" -std=c++20 -O2 $warnings -Werror -isystem "$macos_includes"
+    "-ffile-prefix-map=$macos_root/=" "-ffile-prefix-map=$macos_includes/="
     -I "$macos_root/src" -I "$macos_root" -I "$macos_root/tests"
     -DJSON_USE_IMPLICIT_CONVERSIONS=0 "-DTARNWICK_VERSION=\"$version\""
     '-DTARNWICK_MCP_BINARY="tarnwick-mcp"' "-DTARNWICK_GOLDEN_DIR=\"$macos_root/tests/golden\"")
