@@ -77,12 +77,22 @@ export async function startStandin() {
   }
 }
 
-// Connects an SDK client to a fresh server: the built tarnwick-mcp when `server` is the app's port,
-// else the { command, args, env } that a client's configuration names.
+// How a session starts the server when only the app's port is given: the built binary, or the
+// command in TARNWICK_SERVER (a JSON array, such as ["npx","-y","tarnwick-mcp"]) with the npm
+// settings of this environment, which the SDK would otherwise leave out of the child's.
+function serverForPort(port) {
+  const env = { TARNWICK_PORT: String(port) };
+  if (!process.env.TARNWICK_SERVER) return { command: path.join(binDir, 'tarnwick-mcp'), env };
+  const [command, ...args] = JSON.parse(process.env.TARNWICK_SERVER);
+  for (const [key, value] of Object.entries(process.env)) if (key.startsWith('npm_config_')) env[key] = value;
+  return { command, args, env };
+}
+
+// Connects an SDK client to a fresh server: the one serverForPort() names when `server` is the
+// app's port, else the { command, args, env } that a client's configuration names.
 // The returned session's close() resolves with { code, signal, stderr } and never leaves the server running.
 export async function openSession(server) {
-  const { command, args = [], env = {} } = typeof server === 'object' ? server
-    : { command: path.join(binDir, 'tarnwick-mcp'), env: { TARNWICK_PORT: String(server) } };
+  const { command, args = [], env = {} } = typeof server === 'object' ? server : serverForPort(server);
   const transport = new StdioClientTransport({ command, args, env, stderr: 'pipe' });
   let stderr = '';
   transport.stderr.setEncoding('utf8').on('data', (chunk) => { stderr += chunk; });
