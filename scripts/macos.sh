@@ -1,6 +1,6 @@
 # shellcheck shell=bash
 # Cross-building tarnwick-mcp for macOS on Linux, sourced by scripts/test-macos and
-# scripts/bundle --target. Zig (pinned in packaging/macos/) brings clang, libc++ and the macOS C
+# scripts/release. Zig (pinned in packaging/macos/) brings clang, libc++ and the macOS C
 # headers; Debian brings the third-party headers and llvm-objdump/llvm-nm to read the binaries.
 # Progress and compiler messages go to standard error. Needs bash 4.3 or newer (wait -n).
 

@@ -1,5 +1,5 @@
 // The packed MCP bundle, installed and started the way desktop clients do it, against the stand-in.
-// Runs when TARNWICK_BUNDLE names a bundle (scripts/test --full makes one with scripts/bundle).
+// Runs when TARNWICK_BUNDLE names a bundle (scripts/test --full makes one with scripts/release).
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { mkdtemp, readFile, rm } from 'node:fs/promises';
