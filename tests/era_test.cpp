@@ -43,8 +43,11 @@ std::string inner(const std::string& object) { return object.substr(1, object.si
 TEST(Modern, MetaIsCheckedMemberByMemberTheRevisionFirstAndNothingReachesTheApp) {
   RawApp app(200, "ok");
   const std::string revision = R"("_meta":{"io.modelcontextprotocol/protocolVersion":)";
+  const std::string capabilities = R"("io.modelcontextprotocol/clientCapabilities":{}})";
   const std::string bad = "Invalid params: _meta member io.modelcontextprotocol/";
-  const std::string unsupported = R"({"supported":["2026-07-28"],"requested":"2025-06-18"})";
+  const auto unsupported = [](const std::string& requested) {
+    return R"({"supported":["2026-07-28"],"requested":")" + requested + "\"}";
+  };
   const std::vector<std::pair<std::string, std::string>> cases = {
       {R"({"id":1,"method":"server/discover"})", error(1, -32602, "Invalid params: _meta is missing or not an object")},
       {request(1, "tools/list", "", revision + "20260728}"), error(1, -32602, bad + "protocolVersion is missing or not a string")},
@@ -55,7 +58,12 @@ TEST(Modern, MetaIsCheckedMemberByMemberTheRevisionFirstAndNothingReachesTheApp)
        error(1, -32602, bad + "clientCapabilities is missing or not an object")},
       // A client of another revision learns which one to retry with, whatever else its _meta holds.
       {request(1, "tools/call", R"("name":"status")", revision + R"("2025-06-18"})"),
-       error(1, -32022, "Unsupported protocol version", unsupported)},
+       error(1, -32022, "Unsupported protocol version", unsupported("2025-06-18"))},
+      // A later revision, or text that sorts after ours, is no more ours than an earlier one.
+      {request(1, "tools/list", "", revision + R"("2099-01-01",)" + capabilities),
+       error(1, -32022, "Unsupported protocol version", unsupported("2099-01-01"))},
+      {request(1, "tools/list", "", revision + "\"r\xC3\xA9vision\"," + capabilities),
+       error(1, -32022, "Unsupported protocol version", unsupported("r\xC3\xA9vision"))},
   };
   for (const auto& [line, answer] : cases) {
     EXPECT_EQ(serveText(line, Automation{app.port()}), std::vector<std::string>{answer}) << line;

@@ -24,6 +24,8 @@ test('--help, --version, --check, and an option that is not understood', async (
   const unknown = await run(['--chekc']);
   assert.deepEqual([unknown.status, unknown.stdout], [2, '']);
   assert.match(unknown.stderr, /^tarnwick-mcp: unknown option --chekc\nUsage: tarnwick-mcp .*--check/);
+  // Asking for help as well must not hide the mistake from a script that checks the status.
+  assert.deepEqual(await run(['--help', '--chekc']), unknown);
 
   // --check says whether the app answered, refused or could not be reached.
   const standin = await startStandin();
