@@ -7,13 +7,14 @@
 #   registry_publish TGZ      publishes a packed package
 #   new_user                  an empty home and npm cache; $new_user_env holds the environment
 #                             ("NAME=value") under which npm is that user of the registry
+: "${root:?}" "${scratch:?}"
 registry_pid=""
 registry_who="$(basename "$0")"
 
 # npm ci wipes node_modules, so only pay for it when the lock has moved on.
 npm_ci_if_stale() {
   (
-    cd "$1"
+    cd "$1" || exit
     if [ ! -d node_modules ] || [ package-lock.json -nt node_modules ]; then
       npm ci --no-audit --no-fund >&2
       touch node_modules
@@ -60,8 +61,9 @@ registry_stop() {
 
 # A new user: nothing cached, nothing configured, the registry the only one.
 new_user() {
-  rm -rf "$scratch/home" "$scratch/cache"
+  rm -rf "${scratch:?}/home" "$scratch/cache"
   mkdir -p "$scratch/home"
+  # shellcheck disable=SC2034  # for the caller
   new_user_env=("HOME=$scratch/home" "npm_config_cache=$scratch/cache" "npm_config_registry=$registry"
     npm_config_update_notifier=false npm_config_fund=false npm_config_audit=false)
 }
