@@ -82,11 +82,16 @@ std::vector<Row> measureLaunchers(const Setup& setup) {
     for (std::size_t which = 0; which < count; ++which) once(which);
   }
   std::vector<Samples> samples(count);
-  std::size_t rounds = scaled(setup, 100);
+  const std::size_t cycle = 2 * count;  // see below
+  std::size_t rounds = (scaled(setup, 100) + cycle - 1) / cycle * cycle;
   for (std::size_t r = 0; r < rounds; ++r) {
-    // Each round starts with a different program, so none is always the one after a pause.
+    // A cycle of rounds takes each program first in turn, forwards and then backwards, so each
+    // follows each of its neighbours (npx too, whose registry work may linger) equally often;
+    // the unmeasured start makes what comes before a round the same for all.
+    bool backwards = (r / count) % 2 == 1;
+    once(count - 1);
     for (std::size_t k = 0; k < count; ++k) {
-      std::size_t which = (r + k) % count;
+      std::size_t which = backwards ? (r + count - k) % count : (r + k) % count;
       samples[which].add(once(which));
     }
   }
