@@ -2,6 +2,7 @@
 // holds in memory at that moment, each launcher in the same rounds as the native binary.
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "measure.hpp"
@@ -23,8 +24,12 @@ Sample startOnce(const Setup& setup, const std::string& name, const std::vector<
   double t0 = nowSeconds();
   Child child = spawnChild(argv, env);
   if (setup.childCpu >= 0) pinToCpu(child.pid, setup.childCpu);
-  // Generous: npx asks the registry about the package on every start, warm cache or not.
-  pump(child, line, 1, after(60));
+  try {
+    // Generous: npx asks the registry about the package on every start, warm cache or not.
+    pump(child, line, 1, after(60));
+  } catch (const std::exception& e) {
+    throw std::runtime_error(name + ": " + e.what());
+  }
   Sample sample{secondsSince(t0) * 1e3, 0, 0};
   TreeMemory tree = treeMemory(child.pid);
   sample.residentMiB = static_cast<double>(tree.residentKiB) / 1024;
@@ -46,6 +51,21 @@ Row row(const std::string& figure, const std::string& unit, const std::vector<do
         const std::vector<double>& native, std::optional<double> within) {
   return {figure, unit, median(value), median(native), "native binary",
           within ? Goal::ExtraAtMost : Goal::None, within.value_or(0)};
+}
+
+// The order of the programs in round `round`. Rows of a Williams design: over a cycle of
+// rounds, each program comes right after each other one equally often, so whatever one leaves
+// behind (npx's registry work, say) slows all the others alike. Mirrored rows follow the
+// plain ones, which an odd count needs.
+std::vector<std::size_t> roundOrder(std::size_t count, std::size_t round) {
+  std::size_t shift = round % count;
+  std::vector<std::size_t> order;
+  for (std::size_t k = 0; k < count; ++k) {
+    std::size_t base = k % 2 == 1 ? (k + 1) / 2 : (count - k / 2) % count;  // 0, 1, n-1, 2, n-2...
+    order.push_back((base + shift) % count);
+  }
+  if (round % (2 * count) >= count) std::reverse(order.begin(), order.end());
+  return order;
 }
 
 }  // namespace
@@ -82,18 +102,12 @@ std::vector<Row> measureLaunchers(const Setup& setup) {
     for (std::size_t which = 0; which < count; ++which) once(which);
   }
   std::vector<Samples> samples(count);
-  const std::size_t cycle = 2 * count;  // see below
+  const std::size_t cycle = 2 * count;  // rounds in one cycle of the design
   std::size_t rounds = (scaled(setup, 100) + cycle - 1) / cycle * cycle;
   for (std::size_t r = 0; r < rounds; ++r) {
-    // A cycle of rounds takes each program first in turn, forwards and then backwards, so each
-    // follows each of its neighbours (npx too, whose registry work may linger) equally often;
-    // the unmeasured start makes what comes before a round the same for all.
-    bool backwards = (r / count) % 2 == 1;
+    // This unmeasured start makes what comes before a round's first the same for all.
     once(count - 1);
-    for (std::size_t k = 0; k < count; ++k) {
-      std::size_t which = backwards ? (r + count - k) % count : (r + k) % count;
-      samples[which].add(once(which));
-    }
+    for (std::size_t which : roundOrder(count, r)) samples[which].add(once(which));
   }
   const Samples& base = samples.back();
   std::vector<Row> rows;
