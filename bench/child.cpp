@@ -74,7 +74,7 @@ Child::~Child() {
   closeFd(in);
   closeFd(out);
   if (pid > 0) {
-    kill(pid, SIGKILL);
+    kill(-pid, SIGKILL);
     waitpid(pid, nullptr, 0);
   }
 }
@@ -109,8 +109,15 @@ Child spawnChild(const std::vector<std::string>& argv, const std::vector<std::st
   for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
   envp.push_back(nullptr);
 
+  // A group of its own, so that what a launcher (npx, a shell) starts can be found and stopped.
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  posix_spawnattr_setpgroup(&attr, 0);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+
   Child child;
-  int rc = posix_spawn(&child.pid, args[0], &actions, nullptr, args.data(), envp.data());
+  int rc = posix_spawnp(&child.pid, args[0], &actions, &attr, args.data(), envp.data());
+  posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   close(toChild[0]);
   close(fromChild[1]);
@@ -178,16 +185,21 @@ Exit finish(Child& child, Clock::time_point deadline) {
     if (!readSome(child)) closeFd(child.out);
   }
   Exit exit;
+  const pid_t group = child.pid;
   while (Clock::now() < deadline) {
-    pid_t done = wait4(child.pid, &exit.status, WNOHANG, &exit.usage);
-    if (done == child.pid) {
+    if (child.pid > 0 && wait4(child.pid, &exit.status, WNOHANG, &exit.usage) == child.pid) {
       child.pid = -1;
       closeFd(child.out);
-      return exit;
     }
+    // Until the last of the group is gone, which the kernel tells without a wait.
+    if (child.pid < 0 && kill(-group, 0) != 0) return exit;
     std::this_thread::sleep_for(std::chrono::microseconds(100));
   }
-  throw std::runtime_error("child did not exit in time");  // the destructor kills it
+  if (child.pid < 0) {
+    kill(-group, SIGKILL);
+    throw std::runtime_error("child exited but left processes running");
+  }
+  throw std::runtime_error("child did not exit in time");  // the destructor kills the group
 }
 
 bool pinToCpu(pid_t pid, int cpu) {

@@ -12,8 +12,8 @@
 
 using Clock = std::chrono::steady_clock;
 
-// Owns the process: a Child that goes out of scope still running is killed and reaped, so no
-// failure path leaves a process behind.
+// Owns the process, which leads a process group of its own: a Child that goes out of scope
+// still running is killed with all it started, so no failure path leaves a process behind.
 struct Child {
   pid_t pid = -1;
   int in = -1;           // our end of its standard input
@@ -48,7 +48,8 @@ std::string takeLine(Child& child);
 // Drops every complete line ready so far.
 void dropLines(Child& child);
 
-// Closes its input, waits for it to exit and reports how. Kills it at `deadline`, then throws.
+// Closes its input, waits for it and the rest of its process group to exit, and reports how it
+// exited. Kills the group at `deadline`, then throws.
 Exit finish(Child& child, Clock::time_point deadline);
 
 // Keeps process `pid` (0: the calling thread) on one CPU. False when the system refuses.

@@ -1,6 +1,9 @@
 // Measures the server from outside, as a client sees it, each figure beside a floor measured
-// in the same run. Usage: tarnwick-bench [--json FILE] [--quick] [--no-pin] [--only start|pings|calls|big|eras|memory]
-//                                        [--server PATH] [--bare PATH] [--bare-linked PATH]
+// in the same run. Usage: tarnwick-bench [--json FILE] [--quick] [--no-pin]
+//   [--only start|pings|calls|big|eras|memory|launchers] [--server PATH] [--bare PATH] [--bare-linked PATH]
+//   [--start-command NAME=JSON]... [--start-native PATH]
+// Each --start-command is another way to start the server, measured against --start-native
+// (default: --server); see parseLauncher for the JSON.
 #include <curl/curl.h>
 #include <signal.h>
 #include <sys/utsname.h>
@@ -39,8 +42,9 @@ nlohmann::json machine() {
 }
 
 int usage() {
-  std::cerr << "usage: tarnwick-bench [--json FILE] [--quick] [--no-pin] [--only start|pings|calls|big|eras|memory]"
-               " [--server PATH] [--bare PATH] [--bare-linked PATH]\n";
+  std::cerr << "usage: tarnwick-bench [--json FILE] [--quick] [--no-pin]"
+               " [--only start|pings|calls|big|eras|memory|launchers] [--server PATH] [--bare PATH]"
+               " [--bare-linked PATH] [--start-command NAME=JSON]... [--start-native PATH]\n";
   return 2;
 }
 
@@ -54,7 +58,7 @@ int main(int argc, char** argv) try {
               (bin / "bench-bare-linked").string(), (bin / "bench-json-floor").string()};
   std::string jsonPath;
   std::set<std::string> only;
-  const std::set<std::string> partNames{"start", "pings", "calls", "big", "eras", "memory"};
+  const std::set<std::string> partNames{"start", "pings", "calls", "big", "eras", "memory", "launchers"};
   bool pin = true;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -66,9 +70,12 @@ int main(int argc, char** argv) try {
     else if (arg == "--server" && hasValue) setup.server = argv[++i];
     else if (arg == "--bare" && hasValue) setup.bare = argv[++i];
     else if (arg == "--bare-linked" && hasValue) setup.bareLinked = argv[++i];
+    else if (arg == "--start-command" && hasValue) setup.launchers.push_back(parseLauncher(argv[++i]));
+    else if (arg == "--start-native" && hasValue) setup.native = argv[++i];
     else return usage();
   }
-  for (const auto& p : {setup.server, setup.bare, setup.bareLinked, setup.jsonFloor}) {
+  if (setup.native.empty()) setup.native = setup.server;
+  for (const auto& p : {setup.server, setup.bare, setup.bareLinked, setup.jsonFloor, setup.native}) {
     if (access(p.c_str(), X_OK) != 0) {
       std::cerr << "tarnwick-bench: cannot run " << p << "\n";
       return 2;
@@ -91,10 +98,12 @@ int main(int argc, char** argv) try {
                         {"calls", "tools/call", measureCalls},
                         {"big", "4 MiB answer", measureBigAnswer},
                         {"eras", "modern requests beside legacy ones", measureEras},
-                        {"memory", "64 MiB lines", measureMemory}};
+                        {"memory", "64 MiB lines", measureMemory},
+                        {"launchers", "start through launchers", measureLaunchers}};
   std::vector<Row> rows;
   for (const Part& part : parts) {
     if (!only.empty() && !only.count(part.name)) continue;
+    if (part.run == measureLaunchers && setup.launchers.empty()) continue;  // none were given
     std::cerr << "measuring " << part.title << "...\n";
     auto got = part.run(setup);
     rows.insert(rows.end(), got.begin(), got.end());

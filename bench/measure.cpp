@@ -1,5 +1,7 @@
 #include "measure.hpp"
 
+#include <sys/wait.h>
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -38,6 +40,16 @@ Child startServer(const Setup& setup) {
   auto answer = nlohmann::json::parse(takeLine(child));
   if (!answer.contains("result")) throw std::runtime_error("initialize was not answered");
   return child;
+}
+
+void expectStartedAndEnd(Child& child, const std::string& name, Clock::time_point deadline) {
+  if (takeLine(child).find("\"result\"") == std::string::npos) {
+    throw std::runtime_error(name + " did not answer initialize with a result");
+  }
+  Exit exit = finish(child, deadline);
+  if (!WIFEXITED(exit.status) || WEXITSTATUS(exit.status) != 0) {
+    throw std::runtime_error(name + " did not exit with status 0 at end of input");
+  }
 }
 
 void expectToolText(const std::string& line, long id, const std::string& text) {

@@ -2,6 +2,7 @@
 // What every measurement needs: the programs under test, the fake app, and the wire messages.
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,12 +10,28 @@
 #include "fake_app.hpp"
 #include "report.hpp"
 
+// Another way to start the server (a package's bin, npx), compared with starting it directly.
+struct Launcher {
+  std::string name;
+  std::vector<std::string> argv;   // argv[0] is looked up in PATH
+  std::vector<std::string> env;    // "NAME=value", over ours
+  // Targets, as extras over the native binary; none when empty.
+  std::optional<double> startWithinMs;
+  std::optional<double> residentWithinMiB;
+};
+
+// Reads `NAME={"argv":[...],"env":{...},"startWithinMs":N,"residentWithinMiB":N}`, where only
+// argv is required. Throws std::exception when it is not that.
+Launcher parseLauncher(const std::string& arg);
+
 struct Setup {
   std::string server;      // the tarnwick-mcp binary
   std::string bare;        // does nothing, loads only the C library
   std::string bareLinked;  // does nothing, loads what the server loads
   std::string jsonFloor;   // answers pings with the server's JSON library, nothing else
   std::string echo = "/bin/cat";
+  std::string native{};    // what the launchers start, started directly to compare with them
+  std::vector<Launcher> launchers{};
   FakeApp* app = nullptr;
   double scale = 1;        // below 1 for a quick run with fewer samples
   // The CPU that the benchmark and every child share; -1 leaves placement to the system.
@@ -36,6 +53,10 @@ Child startChild(const Setup& setup, const std::string& program);
 // Starts the server and completes the "initialize" exchange.
 Child startServer(const Setup& setup);
 
+// Takes the answer to initialize, then ends `child` as a client does, by closing its input.
+// Throws unless that answer is a result and `name` exits with status 0 before `deadline`.
+void expectStartedAndEnd(Child& child, const std::string& name, Clock::time_point deadline);
+
 // Throws unless `line` answers request `id` with a tool result of `text` and isError false.
 void expectToolText(const std::string& line, long id, const std::string& text);
 // Throws unless `line` answers request `id` with an empty result, as a ping is answered.
@@ -53,3 +74,4 @@ std::vector<Row> measureCalls(const Setup& setup);
 std::vector<Row> measureBigAnswer(const Setup& setup);
 std::vector<Row> measureEras(const Setup& setup);
 std::vector<Row> measureMemory(const Setup& setup);
+std::vector<Row> measureLaunchers(const Setup& setup);

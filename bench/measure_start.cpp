@@ -1,8 +1,4 @@
 // Cold start and the resident set after it, against processes that do nothing.
-#include <sys/wait.h>
-
-#include <stdexcept>
-
 #include "measure.hpp"
 #include "stats.hpp"
 
@@ -21,13 +17,7 @@ Start coldStart(const std::string& program, const Setup& setup) {
   pump(child, line, 1, after(10));
   Start start{secondsSince(t0), 0};
   start.rssMiB = static_cast<double>(procStatusKiB(child.pid, "VmRSS")) / 1024;
-  if (takeLine(child).find("\"result\"") == std::string::npos) {
-    throw std::runtime_error(program + " did not answer initialize with a result");
-  }
-  Exit exit = finish(child, after(10));
-  if (!WIFEXITED(exit.status) || WEXITSTATUS(exit.status) != 0) {
-    throw std::runtime_error(program + " did not exit with status 0 at end of input");
-  }
+  expectStartedAndEnd(child, program, after(10));
   return start;
 }
 
