@@ -1,6 +1,8 @@
 // Measures the server from outside, as a client sees it, each figure beside a floor measured
-// in the same run. Usage: tarnwick-bench [--json FILE] [--quick] [--no-pin] [--only start|pings|calls|big|eras|memory]
-//                                        [--server PATH] [--bare PATH] [--bare-linked PATH]
+// in the same run. Usage: tarnwick-bench [--json FILE] [--quick] [--no-pin]
+//                          [--only start|pings|calls|big|eras|memory|baseline] [--server PATH]
+//                          [--bare PATH] [--bare-linked PATH] [--baseline PATH]
+// With --baseline, the last part measures the server beside that other build of it.
 #include <curl/curl.h>
 #include <signal.h>
 #include <sys/utsname.h>
@@ -39,8 +41,9 @@ nlohmann::json machine() {
 }
 
 int usage() {
-  std::cerr << "usage: tarnwick-bench [--json FILE] [--quick] [--no-pin] [--only start|pings|calls|big|eras|memory]"
-               " [--server PATH] [--bare PATH] [--bare-linked PATH]\n";
+  std::cerr << "usage: tarnwick-bench [--json FILE] [--quick] [--no-pin]"
+               " [--only start|pings|calls|big|eras|memory|baseline] [--server PATH] [--bare PATH]"
+               " [--bare-linked PATH] [--baseline PATH]\n";
   return 2;
 }
 
@@ -54,7 +57,7 @@ int main(int argc, char** argv) try {
               (bin / "bench-bare-linked").string(), (bin / "bench-json-floor").string()};
   std::string jsonPath;
   std::set<std::string> only;
-  const std::set<std::string> partNames{"start", "pings", "calls", "big", "eras", "memory"};
+  const std::set<std::string> partNames{"start", "pings", "calls", "big", "eras", "memory", "baseline"};
   bool pin = true;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -66,10 +69,12 @@ int main(int argc, char** argv) try {
     else if (arg == "--server" && hasValue) setup.server = argv[++i];
     else if (arg == "--bare" && hasValue) setup.bare = argv[++i];
     else if (arg == "--bare-linked" && hasValue) setup.bareLinked = argv[++i];
+    else if (arg == "--baseline" && hasValue) setup.baseline = argv[++i];
     else return usage();
   }
-  for (const auto& p : {setup.server, setup.bare, setup.bareLinked, setup.jsonFloor}) {
-    if (access(p.c_str(), X_OK) != 0) {
+  if (only.count("baseline") == 1 && setup.baseline.empty()) return usage();
+  for (const auto& p : {setup.server, setup.bare, setup.bareLinked, setup.jsonFloor, setup.baseline}) {
+    if (!p.empty() && access(p.c_str(), X_OK) != 0) {
       std::cerr << "tarnwick-bench: cannot run " << p << "\n";
       return 2;
     }
@@ -91,10 +96,12 @@ int main(int argc, char** argv) try {
                         {"calls", "tools/call", measureCalls},
                         {"big", "4 MiB answer", measureBigAnswer},
                         {"eras", "modern requests beside legacy ones", measureEras},
-                        {"memory", "64 MiB lines", measureMemory}};
+                        {"memory", "64 MiB lines", measureMemory},
+                        {"baseline", "beside the baseline", measureBaseline}};
   std::vector<Row> rows;
   for (const Part& part : parts) {
     if (!only.empty() && !only.count(part.name)) continue;
+    if (part.run == measureBaseline && setup.baseline.empty()) continue;
     std::cerr << "measuring " << part.title << "...\n";
     auto got = part.run(setup);
     rows.insert(rows.end(), got.begin(), got.end());

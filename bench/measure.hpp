@@ -15,6 +15,7 @@ struct Setup {
   std::string bareLinked;  // does nothing, loads what the server loads
   std::string jsonFloor;   // answers pings with the server's JSON library, nothing else
   std::string echo = "/bin/cat";
+  std::string baseline{};  // another build of the server to measure beside it; empty for none
   FakeApp* app = nullptr;
   double scale = 1;        // below 1 for a quick run with fewer samples
   // The CPU that the benchmark and every child share; -1 leaves placement to the system.
@@ -53,3 +54,4 @@ std::vector<Row> measureCalls(const Setup& setup);
 std::vector<Row> measureBigAnswer(const Setup& setup);
 std::vector<Row> measureEras(const Setup& setup);
 std::vector<Row> measureMemory(const Setup& setup);
+std::vector<Row> measureBaseline(const Setup& setup);
