@@ -3,6 +3,7 @@
 #include <array>
 #include <bit>
 #include <cassert>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -37,7 +38,9 @@ bool needsEscape(Word word) {
 constexpr std::array<Word, 256> written = [] {
   const auto entry = [](std::string_view text) {
     Word word = static_cast<Word>(text.size()) << 56;
-    for (std::size_t i = 0; i < text.size(); ++i) word |= static_cast<Word>(static_cast<unsigned char>(text[i])) << (8 * i);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      word |= static_cast<Word>(static_cast<unsigned char>(text[i])) << (8 * i);
+    }
     return word;
   };
   std::array<Word, 256> table{};
@@ -69,7 +72,8 @@ char* put(char* out, char byte) {
 // time: growing the string for every escape and every run between escapes costs more than
 // the escaping does.
 constexpr std::ptrdiff_t stagingBytes = 4096;
-// One step past the mark writes at most eight six-byte escapes, and its last store runs on.
+// A step that starts just short of the mark writes up to eight six-byte escapes, and its last
+// store runs on past them.
 constexpr std::size_t slack = 8 * 6 + 8;
 
 // Moves what is staged onto the end of `text`; returns where staging starts again. `out` is

@@ -12,7 +12,7 @@
 // or repaired here, so an ill-formed byte would reach the client as it is. Today's ways in
 // keep that promise: the client's lines and the app's bodies are repaired on arrival (see
 // utf8.hpp), the library's parser makes only valid strings, and our own texts are literals.
-// Builds without NDEBUG assert it. Neither function throws but for lack of memory.
+// Builds without NDEBUG assert it. None of these throws but for lack of memory.
 void appendJsonString(std::string& text, std::string_view value);
 void appendJson(std::string& text, const nlohmann::json& value);
 void appendJson(std::string& text, const nlohmann::ordered_json& value);
