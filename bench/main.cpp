@@ -1,9 +1,10 @@
 // Measures the server from outside, as a client sees it, each figure beside a floor measured
 // in the same run. Usage: tarnwick-bench [--json FILE] [--quick] [--no-pin]
-//   [--only start|pings|calls|big|eras|memory|launchers] [--server PATH] [--bare PATH] [--bare-linked PATH]
-//   [--start-command NAME=JSON]... [--start-native PATH]
+//   [--only start|pings|calls|big|eras|memory|launchers|baseline] [--server PATH] [--bare PATH]
+//   [--bare-linked PATH] [--start-command NAME=JSON]... [--start-native PATH] [--baseline PATH]
 // Each --start-command is another way to start the server, measured against --start-native
-// (default: --server); see parseLauncher for the JSON.
+// (default: --server); see parseLauncher for the JSON. With --baseline, the last part measures
+// the server beside that other build of it.
 #include <curl/curl.h>
 #include <signal.h>
 #include <sys/utsname.h>
@@ -43,8 +44,8 @@ nlohmann::json machine() {
 
 int usage() {
   std::cerr << "usage: tarnwick-bench [--json FILE] [--quick] [--no-pin]"
-               " [--only start|pings|calls|big|eras|memory|launchers] [--server PATH] [--bare PATH]"
-               " [--bare-linked PATH] [--start-command NAME=JSON]... [--start-native PATH]\n";
+               " [--only start|pings|calls|big|eras|memory|launchers|baseline] [--server PATH] [--bare PATH]"
+               " [--bare-linked PATH] [--start-command NAME=JSON]... [--start-native PATH] [--baseline PATH]\n";
   return 2;
 }
 
@@ -58,7 +59,7 @@ int main(int argc, char** argv) try {
               (bin / "bench-bare-linked").string(), (bin / "bench-json-floor").string()};
   std::string jsonPath;
   std::set<std::string> only;
-  const std::set<std::string> partNames{"start", "pings", "calls", "big", "eras", "memory", "launchers"};
+  const std::set<std::string> partNames{"start", "pings", "calls", "big", "eras", "memory", "launchers", "baseline"};
   bool pin = true;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -72,11 +73,13 @@ int main(int argc, char** argv) try {
     else if (arg == "--bare-linked" && hasValue) setup.bareLinked = argv[++i];
     else if (arg == "--start-command" && hasValue) setup.launchers.push_back(parseLauncher(argv[++i]));
     else if (arg == "--start-native" && hasValue) setup.native = argv[++i];
+    else if (arg == "--baseline" && hasValue) setup.baseline = argv[++i];
     else return usage();
   }
   if (setup.native.empty()) setup.native = setup.server;
-  for (const auto& p : {setup.server, setup.bare, setup.bareLinked, setup.jsonFloor, setup.native}) {
-    if (access(p.c_str(), X_OK) != 0) {
+  if (only.count("baseline") == 1 && setup.baseline.empty()) return usage();
+  for (const auto& p : {setup.server, setup.bare, setup.bareLinked, setup.jsonFloor, setup.native, setup.baseline}) {
+    if (!p.empty() && access(p.c_str(), X_OK) != 0) {
       std::cerr << "tarnwick-bench: cannot run " << p << "\n";
       return 2;
     }
@@ -99,11 +102,13 @@ int main(int argc, char** argv) try {
                         {"big", "4 MiB answer", measureBigAnswer},
                         {"eras", "modern requests beside legacy ones", measureEras},
                         {"memory", "64 MiB lines", measureMemory},
-                        {"launchers", "start through launchers", measureLaunchers}};
+                        {"launchers", "start through launchers", measureLaunchers},
+                        {"baseline", "beside the baseline", measureBaseline}};
   std::vector<Row> rows;
   for (const Part& part : parts) {
     if (!only.empty() && !only.count(part.name)) continue;
     if (part.run == measureLaunchers && setup.launchers.empty()) continue;  // none were given
+    if (part.run == measureBaseline && setup.baseline.empty()) continue;
     std::cerr << "measuring " << part.title << "...\n";
     auto got = part.run(setup);
     rows.insert(rows.end(), got.begin(), got.end());

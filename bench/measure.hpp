@@ -32,6 +32,7 @@ struct Setup {
   std::string echo = "/bin/cat";
   std::string native{};    // what the launchers start, started directly to compare with them
   std::vector<Launcher> launchers{};
+  std::string baseline{};  // another build of the server to measure beside it; empty for none
   FakeApp* app = nullptr;
   double scale = 1;        // below 1 for a quick run with fewer samples
   // The CPU that the benchmark and every child share; -1 leaves placement to the system.
@@ -75,3 +76,4 @@ std::vector<Row> measureBigAnswer(const Setup& setup);
 std::vector<Row> measureEras(const Setup& setup);
 std::vector<Row> measureMemory(const Setup& setup);
 std::vector<Row> measureLaunchers(const Setup& setup);
+std::vector<Row> measureBaseline(const Setup& setup);

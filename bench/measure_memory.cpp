@@ -1,4 +1,4 @@
-// Peak resident set while the server handles one 64 MiB line.
+// Peak resident set while the server handles one 64 MiB line, and over three long answers.
 #include <stdexcept>
 
 #include "measure.hpp"
@@ -48,6 +48,22 @@ Row peakRow(const Setup& setup, const std::string& figure, const std::string& li
   return row;
 }
 
+// Every copy of a long text on its way from the app to the answer line adds its size here.
+Row threeLongAnswers(const Setup& setup) {
+  constexpr std::size_t answerBytes = 7'000'000;
+  const std::string text = awkwardText(answerBytes);
+  setup.app->setAnswer(text);
+  Child server = startServer(setup);
+  for (long id = 1; id <= 3; ++id) {
+    pump(server, callLine(id, "status", "{}"), 1, after(60));
+    expectToolText(takeLine(server), id, text);
+  }
+  const double peakMiB = static_cast<double>(procStatusKiB(server.pid, "VmHWM")) / 1024;
+  finish(server, after(10));
+  setup.app->setAnswer("{}");
+  return {"peak resident set, three 7 MB answers", "MiB", peakMiB, std::nullopt, "", Goal::None, 0};
+}
+
 }  // namespace
 
 std::vector<Row> measureMemory(const Setup& setup) {
@@ -65,5 +81,6 @@ std::vector<Row> measureMemory(const Setup& setup) {
   if (setup.app->largestRequestBody() < kLineBytes / 2) {
     throw std::runtime_error("the 64 MiB arguments did not reach the fake app");
   }
+  rows.push_back(threeLongAnswers(setup));
   return rows;
 }

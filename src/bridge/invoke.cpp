@@ -22,10 +22,11 @@ Answer invoke(const json& params, const Automation& automation) {
   // arguments can run to megabytes, and the message still holds them.
   AutomationResult result = tool->fixed.empty() ? call(automation, tool->command, given)
                                                 : call(automation, tool->command, withFixed(given, tool->fixed));
-  // Room for the whole line up front (escapes make a text a little longer), and members set in
-  // place, since an ordered object copies its members whenever it grows: the text can run to
-  // megabytes, and each copy of it would cost as much as writing it out.
-  const std::size_t expectedSize = result.text.size() + result.text.size() / 8 + 64;
+  // Room for the whole line up front, and members set in place, since an ordered object copies
+  // its members whenever it grows: the text can run to megabytes, and each copy of it would cost
+  // as much as writing it out. Escapes lengthen JSON text, what the app mostly sends, by a sixth
+  // and more; room that is never written to costs address space, not memory.
+  const std::size_t expectedSize = result.text.size() + result.text.size() / 4 + 64;
   ordered_json item = {{"type", "text"}, {"text", nullptr}};
   item["text"] = std::move(result.text);
   Answer answer = succeeded({{"content", ordered_json::array()}, {"isError", result.isError}}, expectedSize);

@@ -4,6 +4,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include "server/json_writer.hpp"
+
 using nlohmann::json;
 using nlohmann::ordered_json;
 
@@ -26,15 +28,6 @@ bool writeAll(int fd, std::string_view bytes) {
     }
   }
   return true;
-}
-
-// Serialises into the end of `text`, so that a tool text of megabytes is not copied once more
-// on its way into the line. dump() would return a string of its own; its serialiser does not.
-template <class Json>
-void appendJson(std::string& text, const Json& value) {
-  nlohmann::detail::serializer<Json> writer(nlohmann::detail::output_adapter<char, std::string>(text), ' ',
-                                            json::error_handler_t::replace);
-  writer.dump(value, /*pretty_print=*/false, /*ensure_ascii=*/false, 0);
 }
 
 // The start every answer shares, up to the value of "result" or "error".

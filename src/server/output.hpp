@@ -20,8 +20,8 @@ struct Output {
 // The real standard output, written with write(2) so no buffer holds a line back.
 Output standardOutput();
 
-// Compact JSON, non-ASCII as UTF-8, "/" unescaped; invalid UTF-8 in strings becomes U+FFFD,
-// so serialising never fails.
+// Compact JSON, non-ASCII as UTF-8, "/" unescaped. Its strings must be valid UTF-8, as
+// json_writer.hpp says.
 std::string serialise(const nlohmann::json& value);
 
 // Writes `line` and a line feed. Does nothing once the output is closed.
