@@ -73,18 +73,18 @@ std::vector<std::size_t> roundOrder(std::size_t count, std::size_t round) {
 Launcher parseLauncher(const std::string& arg) {
   auto eq = arg.find('=');
   if (eq == std::string::npos || eq == 0) throw std::invalid_argument("expected NAME=JSON: " + arg);
-  auto spec = nlohmann::json::parse(arg.substr(eq + 1));
+  auto given = nlohmann::json::parse(arg.substr(eq + 1));
   Launcher launcher{arg.substr(0, eq), {}, {}, std::nullopt, std::nullopt};
-  for (const auto& word : spec.at("argv")) launcher.argv.push_back(word.get<std::string>());
+  for (const auto& word : given.at("argv")) launcher.argv.push_back(word.get<std::string>());
   if (launcher.argv.empty()) throw std::invalid_argument("empty argv: " + arg);
-  if (spec.contains("env")) {
-    for (const auto& [name, value] : spec.at("env").items()) {
+  if (given.contains("env")) {
+    for (const auto& [name, value] : given.at("env").items()) {
       launcher.env.push_back(name + "=" + value.get<std::string>());
     }
   }
-  if (spec.contains("startWithinMs")) launcher.startWithinMs = spec.at("startWithinMs").get<double>();
-  if (spec.contains("residentWithinMiB")) {
-    launcher.residentWithinMiB = spec.at("residentWithinMiB").get<double>();
+  if (given.contains("startWithinMs")) launcher.startWithinMs = given.at("startWithinMs").get<double>();
+  if (given.contains("residentWithinMiB")) {
+    launcher.residentWithinMiB = given.at("residentWithinMiB").get<double>();
   }
   return launcher;
 }

@@ -59,8 +59,9 @@ macos_set_flags() {
     echo "macos: could not read the warning flags or the version from CMakeLists.txt" >&2
     return 1
   fi
-  # -O2 as the bundle ships: Zig builds its libc++ anew for each optimisation level, and the
-  # stage and the bundle then share one.
+  # -O2 and NDEBUG as the release ships, like CMake's Release build: the checks that assert()
+  # makes (a UTF-8 pass over every string written) are for debug builds. Zig builds its libc++
+  # anew for each optimisation level, and the stage and the release then share one.
   # The file-specific macros of the CMake build are given to every file; each only reads its own.
   # shellcheck disable=SC2206  # the warning flags are words
   # The prefix maps keep the checkout's and the cache's folders out of the binary (assert()
@@ -68,7 +69,7 @@ macos_set_flags() {
   macos_flags=(-target "$target" -std=c++20 -O2 $warnings -Werror -isystem "$macos_includes"
     "-ffile-prefix-map=$macos_root/=" "-ffile-prefix-map=$macos_includes/="
     -I "$macos_root/src" -I "$macos_root" -I "$macos_root/tests"
-    -DJSON_USE_IMPLICIT_CONVERSIONS=0 "-DTARNWICK_VERSION=\"$version\""
+    -DNDEBUG -DJSON_USE_IMPLICIT_CONVERSIONS=0 "-DTARNWICK_VERSION=\"$version\""
     '-DTARNWICK_MCP_BINARY="tarnwick-mcp"' "-DTARNWICK_GOLDEN_DIR=\"$macos_root/tests/golden\"")
 }
 
