@@ -60,8 +60,9 @@ macos_set_flags() {
     return 1
   fi
   # -O2 and NDEBUG as the release ships, like CMake's Release build: the checks that assert()
-  # makes (a UTF-8 pass over every string written) are for debug builds. Zig builds its libc++
-  # anew for each optimisation level, and the stage and the release then share one.
+  # makes (a UTF-8 pass over every string written) are for debug builds. Zig's -O2 sets NDEBUG
+  # too; naming it keeps that from resting on Zig. Zig builds its libc++ anew for each
+  # optimisation level, and the stage and the release then share one.
   # The file-specific macros of the CMake build are given to every file; each only reads its own.
   # shellcheck disable=SC2206  # the warning flags are words
   # The prefix maps keep the checkout's and the cache's folders out of the binary (assert()
