@@ -2,7 +2,9 @@
 // revision: what each earns, and that answers to the handshake revision stay byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "support/app.hpp"
@@ -14,7 +16,8 @@ namespace {
 
 const std::string meta = R"("io.modelcontextprotocol/protocolVersion":"2026-07-28",)"
                          R"("io.modelcontextprotocol/clientCapabilities":{})";
-const std::string dressing = R"("_meta":{"io.modelcontextprotocol/serverInfo":{"name":"tarnwick","version":"1.0.0"}})";
+const std::string dressing =
+    R"("_meta":{"io.modelcontextprotocol/serverInfo":{"name":"tarnwick","title":"Tarnwick","version":"1.0.0"}})";
 const std::string hints = R"("ttlMs":3600000,"cacheScope":"public",)";
 
 // A request line with `params` and then the _meta member `metaMember`, each written as given.
@@ -93,7 +96,7 @@ TEST(Modern, ListAndCallCarryTheHandshakeResultsBetweenTheirDressing) {
                                automation);
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], R"({"jsonrpc":"2.0","id":5,"result":{"resultType":"complete",)" +
-                          inner(golden("tools-list.json")) + "," + hints + dressing + "}}");
+                          inner(golden("tools-list-2026-07-28.json")) + "," + hints + dressing + "}}");
   const std::string toolResult = R"("content":[{"type":"text","text":"{\"rules\":[]}"}],"isError":false)";
   EXPECT_EQ(lines[1], R"({"jsonrpc":"2.0","id":6,"result":{"resultType":"complete",)" + toolResult + "," + dressing + "}}");
   EXPECT_EQ(lines[2], R"({"jsonrpc":"2.0","id":7,"result":{)" + toolResult + "}}");
@@ -102,6 +105,35 @@ TEST(Modern, ListAndCallCarryTheHandshakeResultsBetweenTheirDressing) {
   const auto requests = app.requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[0], requests[1]);
+}
+
+// Clients let an agent run read-only tools unasked (in plan mode, in parallel); a directory sends
+// back any tool that says neither that it only reads nor that it may change things.
+TEST(Modern, EveryToolIsTitledAndSaysWhetherItOnlyReads) {
+  const std::vector<std::string> readers = {"list_targets", "status", "get_requests"};
+  const json modern = answersTo(request(1, "tools/list"))[0]["result"]["tools"];
+  const json legacy = answersTo(R"({"id":2,"method":"tools/list"})")[0]["result"]["tools"];
+  ASSERT_EQ(modern.size(), legacy.size());
+  std::set<std::string> titles;
+  for (std::size_t i = 0; i < modern.size(); ++i) {
+    const json& tool = modern[i];
+    const std::string name = tool["name"].get<std::string>();
+    ASSERT_TRUE(tool["title"].is_string()) << name;
+    titles.insert(tool["title"].get<std::string>());
+    const json& hints = tool["annotations"];
+    for (const char* hint : {"readOnlyHint", "destructiveHint", "idempotentHint", "openWorldHint"}) {
+      EXPECT_TRUE(hints.contains(hint) && hints[hint].is_boolean()) << name << " " << hint;
+    }
+    const bool reader = std::find(readers.begin(), readers.end(), name) != readers.end();
+    EXPECT_EQ(hints.value("readOnlyHint", !reader), reader) << name;
+    EXPECT_EQ(hints.value("destructiveHint", reader), !reader) << name;
+    // Beside title and annotations, the entry is the handshake revision's.
+    json bare = tool;
+    bare.erase("title");
+    bare.erase("annotations");
+    EXPECT_EQ(bare, legacy[i]) << name;
+  }
+  EXPECT_EQ(titles.size(), modern.size()) << "every title names one tool";
 }
 
 TEST(Modern, HandshakeMethodsAreUnknownAndNotificationsUnanswered) {

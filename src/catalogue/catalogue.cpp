@@ -33,13 +33,25 @@ std::string patternDescription(const char* resource) {
   return text.replace(text.find("%s"), 2, resource);
 }
 
+// Every tool talks to the local app alone. Only what get_requests returns was written elsewhere:
+// the bodies and headers that arbitrary servers sent the app, which an agent must treat as
+// untrusted text, and openWorld is the hint by which clients learn that.
+constexpr Hints reads{.readOnly = true, .destructive = false, .idempotent = true, .openWorld = false};
+constexpr Hints readsTraffic{.readOnly = true, .destructive = false, .idempotent = true, .openWorld = true};
+// Each write overrides or removes what the user set up for an app, so each counts as
+// destructive; repeating one with the same arguments leaves the same rule behind.
+constexpr Hints changes{.readOnly = false, .destructive = true, .idempotent = true, .openWorld = false};
+// Every call ends the running app once more.
+constexpr Hints relaunches{.readOnly = false, .destructive = true, .idempotent = false, .openWorld = false};
+
 std::vector<Tool> buildTools() {
   return {
-      {"list_targets", "targets",
+      {"list_targets", "targets", "List apps, simulators and rules", reads,
        "List running simulators and the apps installed on them, running Mac apps, the presets, and the current rules.",
        json::object(), {}},
-      {"status", "status", "Show every rule, what it's doing, and whether Tarnwick's proxy is running.", json::object(), {}},
-      {"set_network", "set",
+      {"status", "status", "Show the network rules", reads,
+       "Show every rule, what it's doing, and whether Tarnwick's proxy is running.", json::object(), {}},
+      {"set_network", "set", "Slow down an app's network", changes,
        "Slow down or break one app's network, and only that app's. Creates the rule if needed and turns it on. "
        "Combine a preset with exact values or a failure mode.",
        with(forApp(),
@@ -66,17 +78,17 @@ std::vector<Tool> buildTools() {
                                         {"only", "except", "all"})},
             }),
        {"app"}},
-      {"reset_network", "reset",
+      {"reset_network", "reset", "Put an app back to full speed", changes,
        "Put an app back to full speed with no failures, host limits or endpoint rules. It stays watched, so its "
        "requests still show.",
        forApp(), {"app"}},
-      {"stop_watching", "stop",
+      {"stop_watching", "stop", "Turn off an app's rule", changes,
        "Turn off an app's rule. Its traffic goes back to normal and stops being watched.", forApp(), {"app"}},
-      {"relaunch_app", "relaunch",
+      {"relaunch_app", "relaunch", "Relaunch a simulator app", relaunches,
        "Quit and reopen a simulator app with request monitoring, so every connection it makes goes through its rule "
        "and its requests are recorded. Do this after the first set_network for an app that was already running.",
        forApp(), {"app", "simulator"}},
-      {"get_requests", "requests",
+      {"get_requests", "requests", "Read an app's recent requests", readsTraffic,
        "A simulator app's recent HTTP requests, newest first: method, URL, status, errors, time, and optionally "
        "bodies. Needs the app to have been launched with request monitoring (relaunch_app).",
        with(forApp(),
@@ -88,7 +100,7 @@ std::vector<Tool> buildTools() {
                  property("boolean", "Include request and response bodies (up to 4,000 characters each).")},
             }),
        {"app", "simulator"}},
-      {"fail_endpoint", "fail-endpoint",
+      {"fail_endpoint", "fail-endpoint", "Make an endpoint fail", changes,
        "Make requests to one endpoint fail inside a simulator app while the rest of the app works.",
        with(forApp(),
             {
@@ -101,7 +113,7 @@ std::vector<Tool> buildTools() {
                                              "(default 3). For timeout: at most this many seconds.")},
             }),
        {"app", "simulator", "pattern", "kind"}},
-      {"mock_endpoint", "mock-endpoint",
+      {"mock_endpoint", "mock-endpoint", "Fake an endpoint's response", changes,
        "Answer requests to one endpoint in a simulator app with a made-up response, without reaching the server.",
        with(forApp(),
             {
@@ -112,7 +124,7 @@ std::vector<Tool> buildTools() {
                 {"delay", property("number", "Seconds to wait before answering.")},
             }),
        {"app", "simulator", "pattern"}},
-      {"clear_endpoints", "clear-endpoints",
+      {"clear_endpoints", "clear-endpoints", "Remove endpoint failures and mocks", changes,
        "Remove an app's endpoint failures and mocks: all of them, or those for one pattern.",
        with(forApp(), {{"pattern", property("string", "Only remove rules for this pattern.")}}), {"app"}},
   };

@@ -29,7 +29,7 @@ ordered_json initializeResult(const json& params) {
 // The handshake and the liveness check belong to the handshake revision alone; the revision
 // served per request replaced them with server/discover.
 Answer answerTo(const std::string& method, const json& params, bool modern, const Automation& automation) {
-  if (method == "tools/list") return succeeded(toolList());
+  if (method == "tools/list") return succeeded(toolList(modern));
   if (method == "tools/call") return invoke(params, automation);
   if (modern && method == "server/discover") return succeeded(discovery());
   if (!modern && method == "initialize") return succeeded(initializeResult(params));

@@ -79,7 +79,7 @@ void decorate(std::string_view method, Answer& answer) {
     into.emplace("ttlMs", cacheMilliseconds);
     into.emplace("cacheScope", "public");
   }
-  into.emplace("_meta", ordered_json{{"io.modelcontextprotocol/serverInfo", serverInfo()}});
+  into.emplace("_meta", ordered_json{{"io.modelcontextprotocol/serverInfo", serverInfo(true)}});
   answer.result = std::move(dressed);
   answer.expectedSize += decorationSize;
 }

@@ -26,7 +26,10 @@ const std::string_view instructions =
     "network. The app also gets an in-app notification \"TarnwickNetworkDidChange\" "
     "(userInfo[\"offline\"]: Bool).";
 
-nlohmann::ordered_json serverInfo() { return {{"name", serverName}, {"version", serverVersion}}; }
+nlohmann::ordered_json serverInfo(bool titled) {
+  if (titled) return {{"name", serverName}, {"title", serverTitle}, {"version", serverVersion}};
+  return {{"name", serverName}, {"version", serverVersion}};
+}
 
 nlohmann::ordered_json capabilities() { return {{"tools", {{"listChanged", false}}}}; }
 

@@ -7,14 +7,16 @@
 #include <nlohmann/json.hpp>
 
 inline constexpr std::string_view serverName = "tarnwick";
+inline constexpr std::string_view serverTitle = "Tarnwick";  // for people; the app's own name
 inline constexpr std::string_view serverVersion = TARNWICK_VERSION;  // the project's version, from CMake
 inline constexpr std::string_view protocolVersion = "2025-06-18";
 inline constexpr std::string_view automationHeader = "X-Tarnwick";
 inline constexpr std::int64_t defaultPort = 47300;
 extern const std::string_view instructions;
 
-// How the server names itself to clients: {"name": ..., "version": ...}.
-nlohmann::ordered_json serverInfo();
+// How the server names itself to clients: {"name": ..., "version": ...}, as the handshake
+// revision gives it; with `titled`, {"name", "title", "version"} for the per-request revision.
+nlohmann::ordered_json serverInfo(bool titled = false);
 
 // What the server offers: tools, a list that never changes while it runs.
 nlohmann::ordered_json capabilities();
