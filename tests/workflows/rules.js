@@ -1,0 +1,108 @@
+// What the workflows must hold to, read from their text: problems(texts), with texts the
+// workflows by file name ({ 'ci.yml': ..., 'release.yml': ... }), returns every breach as
+// "RULE: WHERE: WHAT", and [] when there is none.
+import { accessSync, constants } from 'node:fs';
+import { fileURLToPath } from 'node:url';
+import YAML from 'yaml';
+
+const root = fileURLToPath(new URL('../../', import.meta.url));
+const pinned = /^\s*-?\s*uses: [\w.-]+\/[\w./-]+@[0-9a-f]{40} # v\d+(\.\d+)*$/;
+// Exactly these jobs may write, each only what it needs.
+const publishing = {
+  github: { contents: 'write' },
+  npm: { contents: 'read', 'id-token': 'write' },
+  registry: { contents: 'read', 'id-token': 'write' },
+};
+const macs = { arm64: /^macos-(1[5-9]|[2-9]\d|latest)$/, intel: /^macos-15-intel$/ };
+const macChecks = ['scripts/setup --all', 'scripts/test', 'scripts/test-mac-release'];
+
+const runs = (job) => (job.steps ?? []).filter((step) => step.run !== undefined).map((step) => step.run.trim());
+const writes = (permissions) => JSON.stringify(permissions ?? {}).includes('write');
+
+function isScript(line) {
+  const script = /^(scripts\/[\w.-]+|\.ci\/run)(\s|$)/.exec(line.trim())?.[1];
+  try {
+    accessSync(root + script, constants.X_OK);
+    return true;
+  } catch {
+    return false;
+  }
+}
+
+// Every job "FILE/JOB" that must end before JOB of FILE starts; a call of a reusable workflow
+// ends when all the jobs of that workflow have.
+function waitsFor(workflows, file, id, seen = new Set()) {
+  for (const need of [workflows[file].jobs[id]?.needs ?? []].flat()) {
+    if (seen.has(`${file}/${need}`) || !workflows[file].jobs[need]) continue;
+    seen.add(`${file}/${need}`);
+    const called = /^\.\/\.github\/workflows\/(.+)$/.exec(workflows[file].jobs[need].uses ?? '')?.[1];
+    for (const inner of Object.keys(workflows[called]?.jobs ?? {})) seen.add(`${called}/${inner}`);
+    waitsFor(workflows, file, need, seen);
+  }
+  return seen;
+}
+
+export function problems(texts) {
+  const found = [];
+  const say = (rule, where, what) => found.push(`${rule}: ${where}: ${what}`);
+  const workflows = {};
+  for (const [file, text] of Object.entries(texts)) {
+    workflows[file] = YAML.parse(text);
+    text.split('\n').forEach((line, index) => {
+      const uses = /^\s*-?\s*uses:\s*(\S+)/.exec(line)?.[1];
+      if (uses && !uses.startsWith('./') && !pinned.test(line)) say('pin', `${file}:${index + 1}`, `${uses} is not a commit with its version beside it`);
+    });
+  }
+
+  const macJobs = { arm64: [], intel: [] };
+  for (const [file, workflow] of Object.entries(workflows)) {
+    if (JSON.stringify(workflow.permissions) !== '{"contents":"read"}') say('permissions', file, 'the top level grants more or less than contents: read');
+    for (const [id, job] of Object.entries(workflow.jobs)) {
+      const where = `${file} ${id}`;
+      const allowed = file === 'release.yml' ? publishing[id] : undefined;
+      if (allowed ? JSON.stringify(job.permissions) !== JSON.stringify(allowed) : writes(job.permissions)) {
+        say('permissions', where, `grants ${JSON.stringify(job.permissions)}, not ${JSON.stringify(allowed ?? 'nothing more')}`);
+      }
+      if (job.steps && typeof job['timeout-minutes'] !== 'number') say('timeout', where, 'no timeout-minutes');
+      for (const step of job.steps ?? []) {
+        if (/^actions\/checkout@/.test(step.uses) && step.with?.['persist-credentials'] !== false) say('checkout', where, 'persist-credentials is not false');
+        if (step['continue-on-error']) say('errors', where, 'a step whose failure fails nothing');
+        if (step.run === undefined) continue;
+        if (step.run.includes('${{')) say('expression', where, `an expression inside run: ${step.run.trim()}`);
+        for (const line of step.run.split('\n').filter((text) => text.trim())) {
+          if (!isScript(line)) say('script', where, `"${line.trim()}" calls no executable script of the repository`);
+        }
+      }
+      for (const [kind, label] of Object.entries(macs)) {
+        const checked = macChecks.every((check) => runs(job).includes(check)) && !job.if && !job['continue-on-error'];
+        if (label.test(job['runs-on']) && checked) macJobs[kind].push(`${file}/${id}`);
+      }
+    }
+  }
+
+  const { 'ci.yml': ci, 'release.yml': release } = workflows;
+  for (const kind of Object.keys(macs)) {
+    if (!macJobs[kind].some((key) => key.startsWith('ci.yml/'))) say('macs', 'ci.yml', `no ${kind} Mac job runs ${macChecks.join(', ')}`);
+  }
+  const linux = Object.values(ci.jobs).find((job) => job.container === 'debian:12' && runs(job).includes('.ci/run'));
+  if (!linux) say('linux', 'ci.yml', 'no job runs .ci/run in debian:12');
+
+  if (JSON.stringify(release.on) !== '{"push":{"tags":["v*"]}}') say('trigger', 'release.yml', 'runs on something other than a pushed v* tag');
+  const first = ['scripts/check-release-tag "$TAG"', 'scripts/publish-registry check'];
+  if (!first.every((check) => runs(release.jobs.tag ?? {}).includes(check))) say('order', 'release.yml tag', `does not run ${first.join(' and ')}`);
+  for (const id of Object.keys(release.jobs).filter((id) => id !== 'tag')) {
+    if (!waitsFor(workflows, 'release.yml', id).has('release.yml/tag')) say('order', `release.yml ${id}`, 'starts before the tag is checked');
+  }
+  // Each publisher waits for both Macs and for the publishers before it.
+  let before = [macJobs.arm64, macJobs.intel];
+  for (const [id, script] of [['github', 'scripts/publish-github "$TAG" "$REPO"'], ['npm', 'scripts/publish-npm'], ['registry', 'scripts/publish-registry publish']]) {
+    const job = release.jobs[id] ?? {};
+    const waits = waitsFor(workflows, 'release.yml', id);
+    if (!runs(job).includes(script) || job.if) say('order', `release.yml ${id}`, `does not run ${script} unconditionally`);
+    for (const keys of before) {
+      if (!keys.some((key) => waits.has(key))) say('order', `release.yml ${id}`, `does not wait for ${keys.join(' or ') || 'a Mac job'}`);
+    }
+    before = [...before, [`release.yml/${id}`]];
+  }
+  return found;
+}

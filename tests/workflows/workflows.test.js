@@ -1,0 +1,33 @@
+// The workflows keep the rules of rules.js, and each fault planted in a copy of them is refused.
+import assert from 'node:assert/strict';
+import { readFileSync } from 'node:fs';
+import test from 'node:test';
+import { problems } from './rules.js';
+
+const read = (file) => readFileSync(new URL(`../../.github/workflows/${file}`, import.meta.url), 'utf8');
+const texts = { 'ci.yml': read('ci.yml'), 'release.yml': read('release.yml') };
+
+test('the workflows keep every rule', () => {
+  assert.deepEqual(problems(texts), []);
+});
+
+const faults = [
+  ['an action pinned by tag', 'ci.yml', 'pin',
+    (text) => text.replace(/(actions\/checkout@)[0-9a-f]{40} # (v[\d.]+)/, '$1$2')],
+  ['contents: write at the top', 'ci.yml', 'permissions',
+    (text) => text.replace(/^permissions:\n {2}contents: read$/m, 'permissions:\n  contents: write')],
+  ['an event\'s text inside run:', 'ci.yml', 'expression',
+    (text) => text.replace('run: .ci/run', 'run: echo "${{ github.event.head_commit.message }}" && .ci/run')],
+  ['the Intel job removed', 'ci.yml', 'macs',
+    (text) => text.replace(/^ {2}mac-intel:\n(?:(?: {4}.*)?\n)*/m, '')],
+  ['the GitHub release no longer waiting for the Macs', 'release.yml', 'order',
+    (text) => text.replace(/^( {2}github:\n {4}needs:) ci$/m, '$1 tag')],
+];
+for (const [name, file, rule, plant] of faults) {
+  test(`refused: ${name}`, () => {
+    const planted = plant(texts[file]);
+    assert.notEqual(planted, texts[file], 'the fault could not be planted: the workflow changed shape');
+    const found = problems({ ...texts, [file]: planted });
+    assert.ok(found.some((problem) => problem.startsWith(`${rule}:`)), `no ${rule} problem among: ${found.join('; ')}`);
+  });
+}
