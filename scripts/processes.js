@@ -1,18 +1,20 @@
-// What scripts/test-npm needs of processes, the same on Linux and macOS (no timeout(1), setsid(1)
-// or procps there). Each command starts in a process group of its own, so that whatever it
-// starts can be found, and stopped, by its group.
-//   node run.js bounded SECONDS CMD [ARGS...]
-//       runs CMD with this standard input and output; kills its group after SECONDS; exits
-//       with its status (128 + the signal's number when a signal ended it)
-//   node run.js session [--native PATH] CMD [ARGS...]
+// What scripts/test-npm needs of processes, the same on Linux and macOS: a Mac has no timeout(1)
+// or setsid(1), a bare Debian no procps. Each command starts in a process group of its own, so
+// that whatever it starts can be found, and stopped, by its group.
+//   node processes.js bounded SECONDS CMD [ARGS...]
+//       runs CMD with this standard input and output; kills its group after SECONDS, and what
+//       is left of it when CMD ends; exits with its status (128 + the signal's number when a
+//       signal ended it)
+//   node processes.js session [--native PATH] CMD [ARGS...]
 //       sends initialize and tools/list, waits for both answers, with --native checks that the
-//       process is the binary PATH with no child and stays silent on standard error, closes
-//       the input, and checks that it ends with 0 and that nothing of its group is left. Prints what
+//       process is the binary PATH with no child and stays silent on standard error, closes the
+//       input, and checks that it ends with 0 and that nothing of its group is left. Says what
 //       it saw; exits with 1 when any of it is wrong.
 'use strict';
 const { spawn, execFileSync } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
+const path = require('node:path');
 
 const procfs = fs.existsSync('/proc/self/exe');
 
@@ -31,10 +33,10 @@ function groupAlive(pid) {
 function bounded([seconds, command, ...args]) {
   const child = spawn(command, args, { stdio: 'inherit', detached: true });
   const timer = setTimeout(() => {
-    console.error(`run.js: ${command} did not end within ${seconds} s`);
+    console.error(`processes.js: ${command} did not end within ${seconds} s`);
     killGroup(child.pid);
   }, Number(seconds) * 1000);
-  child.on('error', (error) => { console.error(`run.js: ${command}: ${error.message}`); process.exit(127); });
+  child.on('error', (error) => { console.error(`processes.js: ${command}: ${error.message}`); process.exit(127); });
   child.on('exit', (code, signal) => {
     clearTimeout(timer);
     killGroup(child.pid);
@@ -99,11 +101,14 @@ async function session(argv) {
   if (listed?.result?.tools?.length !== 10) faults.push(`tools/list was answered ${JSON.stringify(listed)?.slice(0, 200)}`);
 
   let seen = '';
-  if (native && ended !== null) faults.push(`ended with ${ended} before its input closed`);
+  if (native && ended !== null) faults.push('ended before its input closed');
   if (native && ended === null) {
     const executable = executableOf(child.pid), children = childrenOf(child.pid);
     seen = `, ${residentOf(child.pid)} kB resident`;
-    if (realpathOr(executable) !== realpathOr(native) || children !== '') {
+    // ps may name the program alone (p_comm) rather than give its path; a shell shows as sh.
+    const same = executable.includes('/') ? realpathOr(executable) === realpathOr(native)
+      : executable === path.basename(native);
+    if (!same || children !== '') {
       faults.push(`process ${child.pid} runs '${executable}' with children '${children}', not ${native} alone`);
     }
   }
@@ -125,4 +130,4 @@ async function session(argv) {
 const [what, ...rest] = process.argv.slice(2);
 if (what === 'bounded') bounded(rest);
 else if (what === 'session') session(rest).catch((error) => { console.error(error.stack); process.exit(1); });
-else { console.error('usage: run.js bounded SECONDS CMD... | session [--native PATH] CMD...'); process.exit(2); }
+else { console.error('usage: processes.js bounded SECONDS CMD... | session [--native PATH] CMD...'); process.exit(2); }
