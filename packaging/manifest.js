@@ -11,8 +11,10 @@ if (!binary || !['darwin', 'linux'].includes(platform) || !output) {
   process.exit(2);
 }
 
-// Where the bundle keeps the binary; the client fills in ${__dirname} with the unpacked folder.
+// Where the bundle keeps the server and its launcher; the client fills in ${__dirname} with the
+// unpacked folder.
 const entryPoint = 'server/tarnwick-mcp';
+const launcher = 'server/launch.sh';
 
 // The answers of `binary` to `requests` (one line each), by id. Throws unless it answers each,
 // exits with 0 and stays silent on standard error, all within the bound.
@@ -59,10 +61,13 @@ const manifest = {
   author: { name: 'The tarnwick-mcp developers' },
   server: {
     type: 'binary',
+    // The server itself: the bundler asks only for a path here, and mcp_config says how to start.
     entry_point: entryPoint,
+    // Claude Desktop unpacks a bundle with no file executable, so the command is a program of the
+    // system, and sh needs only to read the launcher, which makes the server executable again.
     mcp_config: {
-      command: `\${__dirname}/${entryPoint}`,
-      args: [],
+      command: '/bin/sh',
+      args: [`\${__dirname}/${launcher}`],
       env: { TARNWICK_PORT: '${user_config.port}' },
     },
   },
