@@ -1,18 +1,21 @@
 // Writes the MCP bundle's manifest.json for a freshly built tarnwick-mcp and prints its version.
-// Usage: node packaging/manifest.js BINARY PLATFORM OUTPUT   (PLATFORM: darwin or linux)
+// Usage: node packaging/manifest.js BINARY PLATFORM ACCOUNT OUTPUT   (PLATFORM: darwin or linux)
 // The version and the tools are asked of the binary itself, so the manifest cannot drift from
-// the server it ships with.
+// the server it ships with. ACCOUNT is the GitHub account whose repository the links name.
 import { spawnSync } from 'node:child_process';
 import { writeFileSync } from 'node:fs';
 
-const [binary, platform, output] = process.argv.slice(2);
-if (!binary || !['darwin', 'linux'].includes(platform) || !output) {
-  console.error('usage: node packaging/manifest.js BINARY darwin|linux OUTPUT');
+const [binary, platform, account, output] = process.argv.slice(2);
+if (!binary || !['darwin', 'linux'].includes(platform) || !account || !output) {
+  console.error('usage: node packaging/manifest.js BINARY darwin|linux ACCOUNT OUTPUT');
   process.exit(2);
 }
 
-// Where the bundle keeps the binary; the client fills in ${__dirname} with the unpacked folder.
+// Where the bundle keeps the server and its launcher; the client fills in ${__dirname} with the
+// unpacked folder.
 const entryPoint = 'server/tarnwick-mcp';
+const launcher = 'server/launch.sh';
+const repository = `https://github.com/${account}/tarnwick-mcp`;
 
 // The answers of `binary` to `requests` (one line each), by id. Throws unless it answers each,
 // exits with 0 and stays silent on standard error, all within the bound.
@@ -57,16 +60,27 @@ const manifest = {
     + 'Automation). The server talks only to the app\'s automation endpoint on 127.0.0.1, at the port set in '
     + 'this extension\'s settings.',
   author: { name: 'The tarnwick-mcp developers' },
+  repository: { type: 'git', url: repository },
+  homepage: repository,
+  documentation: `${repository}#readme`,
+  support: `${repository}/issues`,
+  icon: 'icon.png',
   server: {
     type: 'binary',
+    // The server itself: the bundler asks only for a path here, and mcp_config says how to start.
     entry_point: entryPoint,
+    // Claude Desktop unpacks a bundle with no file executable, so the command is a program of the
+    // system, and sh needs only to read the launcher, which makes the server executable again.
     mcp_config: {
-      command: `\${__dirname}/${entryPoint}`,
-      args: [],
+      command: '/bin/sh',
+      args: [`\${__dirname}/${launcher}`],
       env: { TARNWICK_PORT: '${user_config.port}' },
     },
   },
   tools: listed.tools.map(({ name, description }) => ({ name, description })),
+  keywords: ['mcp', 'model-context-protocol', 'ios-simulator', 'network', 'testing'],
+  license: 'MIT',
+  privacy_policies: [`${repository}/blob/main/PRIVACY.md`],
   compatibility: { platforms: [platform] },
   user_config: {
     port: {
