@@ -120,13 +120,13 @@ TEST(Modern, EveryToolIsTitledAndSaysWhetherItOnlyReads) {
     const std::string name = tool["name"].get<std::string>();
     ASSERT_TRUE(tool["title"].is_string()) << name;
     titles.insert(tool["title"].get<std::string>());
-    const json& hints = tool["annotations"];
+    const json& annotations = tool["annotations"];
     for (const char* hint : {"readOnlyHint", "destructiveHint", "idempotentHint", "openWorldHint"}) {
-      EXPECT_TRUE(hints.contains(hint) && hints[hint].is_boolean()) << name << " " << hint;
+      EXPECT_TRUE(annotations.contains(hint) && annotations[hint].is_boolean()) << name << " " << hint;
     }
     const bool reader = std::find(readers.begin(), readers.end(), name) != readers.end();
-    EXPECT_EQ(hints.value("readOnlyHint", !reader), reader) << name;
-    EXPECT_EQ(hints.value("destructiveHint", reader), !reader) << name;
+    EXPECT_EQ(annotations.value("readOnlyHint", !reader), reader) << name;
+    EXPECT_EQ(annotations.value("destructiveHint", reader), !reader) << name;
     // Beside title and annotations, the entry is the handshake revision's.
     json bare = tool;
     bare.erase("title");
