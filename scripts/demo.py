@@ -131,6 +131,12 @@ def play(client):
     found = client.request("server/discover", meta)
     show(f"revisions {', '.join(found['supportedVersions'])}, result {found['resultType']}, "
          f"cacheable for {found['ttlMs'] // 1000} s")
+    print("\n-> tools/list, with _meta")
+    listed = client.request("tools/list", meta)["tools"]
+    readers = [tool["name"] for tool in listed if tool["annotations"]["readOnlyHint"]]
+    titles = {tool["name"]: tool["title"] for tool in listed}
+    show(f"each tool has a title for people, like set_network's {titles['set_network']!r}")
+    show(f"only read, so an agent may run them unasked: {', '.join(readers)}")
     print("\n-> tools/call status, with _meta")
     result = client.request("tools/call", {"name": "status", "arguments": {}, **meta})
     show(result["content"][0]["text"])
