@@ -114,6 +114,27 @@ function check(version, binary, dist) {
   const unrunnable = listing.filter((line) => !/^-rwxr-xr-x/.test(line));
   if (listing.length !== 3 || unrunnable.length) fail(`the npm package's programs are not all executable:\n${listing.join('\n')}`);
   console.error(`release: every file states version ${version} (${stated.size} places)`);
+  sameBundles(dist);
+}
+
+// The two bundles must be one bundle but for the server in them and the platforms they name: a
+// launcher, icon or manifest field that reached one alone would go untested on the other's system.
+function sameBundles(dist) {
+  const [mac, linux] = ['darwin-universal', 'linux-x64']
+    .map((platform) => path.join(dist, readdirSync(dist).find((name) => name.endsWith(`-${platform}.mcpb`))));
+  const entries = (bundle) => run('unzip', ['-Z1', bundle]).split('\n').filter(Boolean).sort();
+  if (entries(mac).join('\n') !== entries(linux).join('\n')) fail(`the bundles hold different files:\n${entries(mac)}\n${entries(linux)}`);
+  const entry = (bundle, name) => execFileSync('unzip', ['-p', bundle, name], { timeout: 20000 });
+  const withoutPlatforms = (text) => {
+    const manifest = JSON.parse(text);
+    return JSON.stringify({ ...manifest, compatibility: { ...manifest.compatibility, platforms: undefined } });
+  };
+  for (const name of entries(mac).filter((file) => file !== 'server/tarnwick-mcp')) {
+    const same = name === 'manifest.json'
+      ? withoutPlatforms(entry(mac, name)) === withoutPlatforms(entry(linux, name))
+      : entry(mac, name).equals(entry(linux, name));
+    if (!same) fail(`the bundles differ in ${name}, not only in the server and its platforms`);
+  }
 }
 
 const [command, ...args] = process.argv.slice(2);
