@@ -1,6 +1,7 @@
 // What the workflows must hold to, read from their text: problems(texts), with texts the
-// workflows by file name ({ 'ci.yml': ..., 'release.yml': ... }), returns every breach as
-// "RULE: WHERE: WHAT", and [] when there is none.
+// workflows by file name ({ 'ci.yml': ..., 'release.yml': ... }) and the scripts they lean on by
+// path ({ 'scripts/setup': ... }), returns every breach as "RULE: WHERE: WHAT", and [] when
+// there is none.
 import { accessSync, constants } from 'node:fs';
 import { fileURLToPath } from 'node:url';
 import YAML from 'yaml';
@@ -14,7 +15,11 @@ const publishing = {
   registry: { contents: 'read', 'id-token': 'write' },
 };
 const macs = { arm64: /^macos-(1[5-9]|[2-9]\d|latest)$/, intel: /^macos-15-intel$/ };
-const macChecks = ['scripts/setup --all', 'scripts/test', 'scripts/test-mac-release'];
+const macChecks = ['scripts/setup --all', 'scripts/test', 'scripts/check-system-libcurl build/bin/tarnwick-mcp', 'scripts/test-mac-release'];
+// The steps that run the npm stage, or npm on its own, and so need the one pinned Node.js; the
+// stage's also need the pinned npm first.
+const npmStages = ['.ci/run', 'scripts/test-mac-release'];
+const npmUsers = [...npmStages, 'scripts/publish-npm'];
 
 const runs = (job) => (job.steps ?? []).filter((step) => step.run !== undefined).map((step) => step.run.trim());
 const writes = (permissions) => JSON.stringify(permissions ?? {}).includes('write');
@@ -46,7 +51,7 @@ export function problems(texts) {
   const found = [];
   const say = (rule, where, what) => found.push(`${rule}: ${where}: ${what}`);
   const workflows = {};
-  for (const [file, text] of Object.entries(texts)) {
+  for (const [file, text] of Object.entries(texts).filter(([name]) => name.endsWith('.yml'))) {
     workflows[file] = YAML.parse(text);
     text.split('\n').forEach((line, index) => {
       const uses = /^\s*-?\s*uses:\s*(\S+)/.exec(line)?.[1];
@@ -55,6 +60,7 @@ export function problems(texts) {
   }
 
   const macJobs = { arm64: [], intel: [] };
+  const nodeVersions = new Set();
   for (const [file, workflow] of Object.entries(workflows)) {
     if (JSON.stringify(workflow.permissions) !== '{"contents":"read"}') say('permissions', file, 'the top level grants more or less than contents: read');
     for (const [id, job] of Object.entries(workflow.jobs)) {
@@ -73,12 +79,33 @@ export function problems(texts) {
           if (!isScript(line)) say('script', where, `"${line.trim()}" calls no executable script of the repository`);
         }
       }
+      if (runs(job).some((line) => npmUsers.includes(line))) {
+        const at = (test) => job.steps.findIndex(test);
+        const ran = (lines) => (step) => lines.includes(step.run?.trim());
+        const node = job.steps.find((step) => /^actions\/setup-node@/.test(step.uses ?? ''));
+        if (!node || job.steps.indexOf(node) > at((step) => step.run !== undefined)) {
+          say('node', where, 'runs npm without actions/setup-node before its first run: step');
+        } else if (!/^\d+\.\d+\.\d+$/.test(String(node.with?.['node-version']))) {
+          say('node', where, `setup-node's node-version ${node.with?.['node-version']} is no exact version`);
+        } else {
+          nodeVersions.add(String(node.with['node-version']));
+        }
+        const npm = at(ran(['scripts/setup-npm']));
+        const stage = at(ran(npmStages));
+        if (stage >= 0 && (npm < 0 || npm > stage)) say('node', where, 'runs the npm stage without scripts/setup-npm before it');
+      }
       for (const [kind, label] of Object.entries(macs)) {
         const checked = macChecks.every((check) => runs(job).includes(check)) && !job.if && !job['continue-on-error'];
         if (label.test(job['runs-on']) && checked) macJobs[kind].push(`${file}/${id}`);
       }
     }
   }
+
+  if (nodeVersions.size > 1) say('node', 'workflows', `the jobs that run npm use different Node.js versions: ${[...nodeVersions].join(', ')}`);
+  // LLVM is for fuzzing, which no Mac job does, and its current formula has no Intel bottle.
+  const darwin = /^if \[\[ "\$\(uname\)" == "Darwin" \]\]; then\n[^]*?^fi$/m.exec(texts['scripts/setup'] ?? '')?.[0];
+  if (!darwin) say('llvm', 'scripts/setup', 'no macOS branch found');
+  else if (/\bllvm\b/.test(darwin.replace(/(^|\s)#.*$/gm, ''))) say('llvm', 'scripts/setup', 'brews llvm on macOS');
 
   const { 'ci.yml': ci, 'release.yml': release } = workflows;
   for (const kind of Object.keys(macs)) {

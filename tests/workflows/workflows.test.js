@@ -4,8 +4,12 @@ import { readFileSync } from 'node:fs';
 import test from 'node:test';
 import { problems } from './rules.js';
 
-const read = (file) => readFileSync(new URL(`../../.github/workflows/${file}`, import.meta.url), 'utf8');
-const texts = { 'ci.yml': read('ci.yml'), 'release.yml': read('release.yml') };
+const read = (file) => readFileSync(new URL(`../../${file}`, import.meta.url), 'utf8');
+const texts = {
+  'ci.yml': read('.github/workflows/ci.yml'),
+  'release.yml': read('.github/workflows/release.yml'),
+  'scripts/setup': read('scripts/setup'),
+};
 
 test('the workflows keep every rule', () => {
   assert.deepEqual(problems(texts), []);
@@ -22,6 +26,10 @@ const faults = [
     (text) => text.replace(/^ {2}mac-intel:\n(?:(?: {4}.*)?\n)*/m, '')],
   ['the GitHub release no longer waiting for the Macs', 'release.yml', 'order',
     (text) => text.replace(/^( {2}github:\n {4}needs:) ci$/m, '$1 tag')],
+  ['the Intel job on the image\'s Node.js and npm', 'ci.yml', 'node',
+    (text) => text.replace(/^( {2}mac-intel:\n(?: {4}.*\n)*?) {6}- uses: actions\/setup-node@.*\n(?: {8}.*\n)*/m, '$1')],
+  ['llvm brewed on macOS', 'scripts/setup', 'llvm',
+    (text) => text.replace(/^( {2}formulae=\(nlohmann-json googletest cpp-httplib)\)$/m, '$1 llvm)')],
 ];
 for (const [name, file, rule, plant] of faults) {
   test(`refused: ${name}`, () => {
