@@ -2,10 +2,13 @@
 // failing to answer, comes back as a tool result.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <poll.h>
 #include <thread>
 #include <tuple>
 #include <unistd.h>
+
+#include <curl/curl.h>
 
 #include "bridge/automation.hpp"
 #include "catalogue/catalogue.hpp"
@@ -184,6 +187,21 @@ TEST(Bridge, RedirectsAndProxiesAreNotFollowed) {
   }
   for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) ::unsetenv(name);
   EXPECT_EQ(elsewhere.connections(), 0);
+}
+
+// Whichever option this libcurl takes, the limit holds: a handle that would read a local file
+// refuses to once limited (file:// needs no network, and every libcurl here has it).
+TEST(Bridge, ALimitedHandleReachesNoOtherProtocol) {
+  ASSERT_EQ(curl_global_init(CURL_GLOBAL_DEFAULT), CURLE_OK);
+  for (const bool limited : {false, true}) {
+    std::unique_ptr<CURL, void (*)(CURL*)> handle(curl_easy_init(), curl_easy_cleanup);
+    ASSERT_NE(handle, nullptr);
+    if (limited) {
+      ASSERT_TRUE(restrictToHttp(handle.get()));
+    }
+    curl_easy_setopt(handle.get(), CURLOPT_URL, "file:///dev/null");
+    EXPECT_EQ(curl_easy_perform(handle.get()), limited ? CURLE_UNSUPPORTED_PROTOCOL : CURLE_OK) << "limited: " << limited;
+  }
 }
 
 // The time limit is an idle limit, shortened here; the server itself waits 60 seconds.

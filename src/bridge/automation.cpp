@@ -129,6 +129,18 @@ std::string reachFailure(std::int64_t appPort, std::string_view cause) {
   return text;
 }
 
+bool restrictToHttp(void* handle) {
+  // Which option a libcurl takes is only known once it runs: the server is built against newer
+  // headers than the libcurl of older Macs (before 7.85), which refuses the string form.
+#if CURL_AT_LEAST_VERSION(7, 85, 0)
+  if (curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http") == CURLE_OK) return true;
+#endif
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"  // deprecated only where the above is taken
+  return curl_easy_setopt(handle, CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP)) == CURLE_OK;
+#pragma GCC diagnostic pop
+}
+
 AutomationResult call(const Automation& automation, std::string_view command, const json& body) try {
   // Set up on the first call rather than at start-up: a session that only lists tools never
   // pays for it, and start-up stays small.
@@ -148,11 +160,7 @@ AutomationResult call(const Automation& automation, std::string_view command, co
   exchange.handle = h;
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error);
   curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-#if LIBCURL_VERSION_NUM >= 0x075500
-  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");
-#else
-  curl_easy_setopt(h, CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP));  // older system libcurl on macOS
-#endif
+  if (!restrictToHttp(h)) return {reachFailure(automation.port, "libcurl cannot limit the request to HTTP")};
   // Automation commands stay on loopback, whatever proxy the environment names.
   curl_easy_setopt(h, CURLOPT_NOPROXY, "*");
   curl_easy_setopt(h, CURLOPT_POST, 1L);

@@ -28,6 +28,10 @@ std::string commandBody(const nlohmann::json& body);
 // The text shown when the app could not be reached on `port`, ending with the cause.
 std::string reachFailure(std::int64_t port, std::string_view cause);
 
+// Limits `handle` (a libcurl CURL*) to plain HTTP, with whichever option the libcurl in use
+// takes. False when it takes neither: the handle may then reach other protocols.
+bool restrictToHttp(void* handle);
+
 // Posts `body` to http://127.0.0.1:<port>/<command> and waits for the whole answer, however
 // slowly it comes, as long as no stretch of `idleLimit` passes without a byte moving.
 // Never throws: an app that cannot be reached, stands still, or breaks off the exchange gives
