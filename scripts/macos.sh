@@ -117,14 +117,21 @@ macos_link() {
 # libcurl and libSystem from /usr/lib, starts on macOS 12.0, takes each of its symbols from one
 # of them, calls every libcurl function that the interface file lists, and, on arm64, carries a
 # code signature that matches its bytes.
+# Of the load commands HEADERS (llvm-objdump --private-headers), prints the CPU type, then each
+# library the binary loads, one a line.
+macos_cputype() { awk '$1 == "MH_MAGIC_64" { print $2; exit }' <<<"$1"; }
+macos_loads() {
+  awk '$1 == "cmd" { command = $2 }
+    $1 == "name" && command ~ /^LC_(LOAD|LOAD_WEAK|REEXPORT|LAZY_LOAD|LOAD_UPWARD)_DYLIB$/ { print $2 }' <<<"$1"
+}
+
 macos_check() {
   local binary="$1" arch="$2" headers cputype libraries minos symbols unbound imported listed uncalled problems=()
   headers="$(llvm-objdump --macho --private-headers "$binary")"
-  cputype="$(awk '$1 == "MH_MAGIC_64" { print $2; exit }' <<<"$headers")"
+  cputype="$(macos_cputype "$headers")"
   [ "$cputype" = "$(tr '[:lower:]' '[:upper:]' <<<"$arch")" ] || problems+=("built for '$cputype', not $arch")
 
-  libraries="$(awk '$1 == "cmd" { command = $2 }
-    $1 == "name" && command ~ /^LC_(LOAD|LOAD_WEAK|REEXPORT|LAZY_LOAD|LOAD_UPWARD)_DYLIB$/ { print $2 }' <<<"$headers")"
+  libraries="$(macos_loads "$headers")"
   while read -r library; do
     case "$library" in
       ''|/usr/lib/libcurl.4.dylib|/usr/lib/libSystem.B.dylib) ;;
@@ -155,6 +162,94 @@ macos_check() {
     return 1
   fi
   echo "macos: $binary: $arch, macOS $minos and newer, loads ${libraries//$'\n'/ and }" >&2
+}
+
+# Sets macos_gtest to GoogleTest's objects (gtest-all, gtest_main) for zig target TARGET, built
+# from the sources Debian ships with the headers the tests see, after macos_headers. Zig's
+# cache keys an object on its output path too, so they go to one path in its folder for every
+# checkout, and a build in a fresh clone finds them there; a lock keeps two builds from writing
+# them at once.
+macos_googletest() {
+  local target="$1" sources=/usr/src/googletest/googletest objects
+  [ -f "$sources/src/gtest-all.cc" ] || { echo "macos: no GoogleTest sources in $sources (scripts/setup --all installs them)" >&2; return 1; }
+  objects="$ZIG_GLOBAL_CACHE_DIR/tarnwick-googletest/$target"
+  mkdir -p "$objects"
+  macos_gtest=("$objects/gtest-all.o" "$objects/gtest_main.o")
+  (
+    flock -w 1200 9 || { echo "macos: $objects stayed locked for 20 minutes" >&2; exit 1; }
+    for file in gtest_main gtest-all; do
+      timeout 600 "$macos_zig" c++ -target "$target" -std=c++20 -O2 -DNDEBUG -isystem "$macos_includes" -I "$sources" \
+        -c "$sources/src/$file.cc" -o "$objects/$file.o" || exit 1
+    done
+  ) 9>"$objects/lock"
+}
+
+# Writes to OUTPUT an interface file for ARCH of the httplib functions that OBJECTS... call.
+# Debian's httplib is compiled for Linux, its header only declaring what the library defines;
+# on a Mac the header defines it all. So the stand-in links against this, and every other
+# symbol it needs must be found as on a Mac.
+macos_httplib_interface() {
+  local output="$1" arch="$2" symbols
+  shift 2
+  # Mangled names in namespace httplib: functions, and vtables and type information of its classes.
+  symbols="$(llvm-nm -u -j "$@" | grep -E '^__Z(T[VIS])?N[KVRO]*7httplib' | sort -u | sed "s/.*/'&'/" | paste -sd , - || true)"
+  cat >"$output" <<TBD
+--- !tapi-tbd
+tbd-version:     4
+targets:         [ $arch-macos ]
+install-name:    '/httplib-as-declared-by-debian.dylib'
+exports:
+  - targets:     [ $arch-macos ]
+    symbols:     [ $symbols ]
+...
+TBD
+}
+
+# Fails unless BINARY is a Mach-O executable for ARCH that loads only the LIBRARIES named and
+# takes each symbol it lacks from one of them.
+macos_check_linked() {
+  local binary="$1" arch="$2" headers cputype library unbound problems=()
+  shift 2
+  headers="$(llvm-objdump --macho --private-headers "$binary")"
+  cputype="$(macos_cputype "$headers")"
+  [ "$cputype" = "$(tr '[:lower:]' '[:upper:]' <<<"$arch")" ] || problems+=("built for '$cputype', not $arch")
+  while read -r library; do
+    [[ -z "$library" || " $* " == *" $library "* ]] || problems+=("loads $library")
+  done <<<"$(macos_loads "$headers")"
+  unbound="$(llvm-nm -m "$binary" | grep '(undefined)' | grep -v '(from [^)]*)$' || true)"
+  [ -z "$unbound" ] || problems+=("leaves symbols to no library: ${unbound//$'\n'/; }")
+  if (( ${#problems[@]} )); then
+    for library in "${problems[@]}"; do echo "macos: $binary $library" >&2; done
+    return 1
+  fi
+}
+
+# Links, in BUILD/ARCH from the objects that macos_build compiled there, the stand-in and each
+# test executable that tests/CMakeLists.txt names (with the server's core, the test support
+# and GoogleTest), as CMake would on a Mac, and checks each: a symbol that macOS, GoogleTest or
+# a file of ours lacks fails here rather than on a Mac. Runs nothing.
+macos_link_others() {
+  local build="$1" arch="$2" target objects="$1/$2" core=() support=() name files file linked
+  target="${arch/arm64/aarch64}-macos.$macos_minimum"
+  macos_googletest "$target"
+  for file in "$objects"/src/*/*.o; do core+=("$file"); done
+  read -r -a support <<<"$(sed -n 's/^add_library(test_support STATIC \(.*\))$/\1/p' "$macos_root/tests/CMakeLists.txt")"
+  (( ${#support[@]} )) || { echo "macos: tests/CMakeLists.txt names no test_support sources" >&2; return 1; }
+
+  echo "macos: linking tarnwick-standin for $target" >&2
+  macos_httplib_interface "$objects/httplib.tbd" "$arch" "$objects"/standin/*.o
+  timeout 900 "$macos_zig" c++ -target "$target" -O2 "$objects"/standin/*.o "$objects/httplib.tbd" -o "$objects/tarnwick-standin"
+  macos_check_linked "$objects/tarnwick-standin" "$arch" /usr/lib/libSystem.B.dylib /httplib-as-declared-by-debian.dylib
+
+  while read -r name files; do
+    [ -n "$name" ] || { echo "macos: tests/CMakeLists.txt names no test executable" >&2; return 1; }
+    linked=("${core[@]}")
+    for file in "${support[@]}" $files; do linked+=("$objects/tests/$file.o"); done
+    echo "macos: linking $name for $target" >&2
+    timeout 900 "$macos_zig" c++ -target "$target" -O2 "${linked[@]}" "${macos_gtest[@]}" "$macos_pinned/libcurl.tbd" -o "$objects/$name"
+    macos_check_linked "$objects/$name" "$arch" /usr/lib/libcurl.4.dylib /usr/lib/libSystem.B.dylib
+  done <<<"$(sed -n 's/^add_executable(\([a-z_]*\) \(.*\))$/\1 \2/p' "$macos_root/tests/CMakeLists.txt")"
+  echo "macos: $objects: tarnwick-standin and the test executables link for $arch" >&2
 }
 
 # Builds in BUILD/ARCH (arm64 or x86_64) for macOS: compiles each FILE (relative to the root),
