@@ -1,7 +1,8 @@
 # shellcheck shell=bash
 # Cross-building tarnwick-mcp for macOS on Linux, sourced by scripts/test-macos and
 # scripts/release. Zig (pinned in packaging/macos/) brings clang, libc++ and the macOS C
-# headers; Debian brings the third-party headers and llvm-objdump/llvm-nm to read the binaries.
+# headers; Debian brings the third-party headers, GoogleTest's sources and llvm-objdump/llvm-nm
+# to read the binaries.
 # Progress and compiler messages go to standard error. Needs bash 4.3 or newer (wait -n).
 
 macos_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -113,18 +114,18 @@ macos_link() {
   timeout 900 "$macos_zig" c++ -target "$target" -O2 -s "$@" "$macos_pinned/libcurl.tbd" -o "$output"
 }
 
-# Fails unless BINARY is a Mach-O executable for ARCH (arm64 or x86_64) that loads nothing but
-# libcurl and libSystem from /usr/lib, starts on macOS 12.0, takes each of its symbols from one
-# of them, calls every libcurl function that the interface file lists, and, on arm64, carries a
-# code signature that matches its bytes.
-# Of the load commands HEADERS (llvm-objdump --private-headers), prints the CPU type, then each
-# library the binary loads, one a line.
+# Of the load commands HEADERS (llvm-objdump --private-headers), macos_cputype prints the CPU
+# type, macos_loads each library the binary loads, one a line.
 macos_cputype() { awk '$1 == "MH_MAGIC_64" { print $2; exit }' <<<"$1"; }
 macos_loads() {
   awk '$1 == "cmd" { command = $2 }
     $1 == "name" && command ~ /^LC_(LOAD|LOAD_WEAK|REEXPORT|LAZY_LOAD|LOAD_UPWARD)_DYLIB$/ { print $2 }' <<<"$1"
 }
 
+# Fails unless BINARY is a Mach-O executable for ARCH (arm64 or x86_64) that loads nothing but
+# libcurl and libSystem from /usr/lib, starts on macOS 12.0, takes each of its symbols from one
+# of them, calls every libcurl function that the interface file lists, and, on arm64, carries a
+# code signature that matches its bytes.
 macos_check() {
   local binary="$1" arch="$2" headers cputype libraries minos symbols unbound imported listed uncalled problems=()
   headers="$(llvm-objdump --macho --private-headers "$binary")"
