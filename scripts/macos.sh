@@ -176,3 +176,46 @@ macos_build() {
   macos_link "$target" "$build/$arch/tarnwick-mcp" "${linked[@]}"
   macos_check "$build/$arch/tarnwick-mcp" "$arch"
 }
+
+# Prints the libraries that Mach-O BINARY loads, one per line.
+macos_loads() {
+  llvm-objdump --macho --private-headers "$1" | awk '$1 == "cmd" { command = $2 }
+    $1 == "name" && command ~ /^LC_(LOAD|LOAD_WEAK|REEXPORT|LAZY_LOAD|LOAD_UPWARD)_DYLIB$/ { print $2 }'
+}
+
+# Builds the benchmark in BUILD/ARCH (arm64 or x86_64) for macOS: compiles bench/ but its Linux
+# files, links its programs against the libcurl interface file (the benchmark calls no libcurl
+# function that the server does not), and checks what each loads: the benchmark and the linked
+# floor libcurl and libSystem, the JSON floor libSystem, and the bare floor libSystem with no
+# C++ library even at link time. (Zig links its libc++ into each program; Apple's linker, on a
+# Mac, loads the system's, which the linked floor names there.) Fails with the compiler's, the
+# linker's or the check's message.
+macos_bench() {
+  local build="$1" arch="$2" target objects files file measured=() binary wanted loaded failed=0
+  target="${arch/arm64/aarch64}-macos.$macos_minimum"
+  objects="$build/$arch"
+  macos_toolchain
+  macos_headers
+  macos_set_flags "$target"
+  mapfile -t files < <(cd "$macos_root" && find bench -name '*.cpp' ! -name '*_linux.cpp' | sort)
+  echo "macos: compiling the benchmark's ${#files[@]} files for $target" >&2
+  macos_compile "$objects" "${files[@]}"
+  for file in "${files[@]}"; do
+    case "$file" in bench/bare.cpp|bench/json_floor.cpp) ;; *) measured+=("$objects/$file.o") ;; esac
+  done
+  echo "macos: linking the benchmark for $target" >&2
+  macos_link "$target" "$objects/tarnwick-bench" "${measured[@]}"
+  macos_link "$target" "$objects/bench-bare-linked" "$objects/bench/bare.cpp.o"
+  timeout 900 "$macos_zig" c++ -target "$target" -O2 -s -nostdlib++ "$objects/bench/bare.cpp.o" -o "$objects/bench-bare"
+  timeout 900 "$macos_zig" c++ -target "$target" -O2 -s "$objects/bench/json_floor.cpp.o" -o "$objects/bench-json-floor"
+  for binary in tarnwick-bench:curl bench-bare-linked:curl bench-bare: bench-json-floor:; do
+    wanted="${binary#*:}"
+    wanted="/usr/lib/libSystem.B.dylib${wanted:+ /usr/lib/libcurl.4.dylib}"
+    loaded="$(macos_loads "$objects/${binary%:*}" | LC_ALL=C sort | tr '\n' ' ')"
+    if [ "${loaded% }" != "$wanted" ]; then
+      echo "macos: $objects/${binary%:*} loads '${loaded% }', not '$wanted'" >&2
+      failed=1
+    fi
+  done
+  return "$failed"
+}
