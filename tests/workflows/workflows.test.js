@@ -22,6 +22,12 @@ const faults = [
     (text) => text.replace(/^ {2}mac-intel:\n(?:(?: {4}.*)?\n)*/m, '')],
   ['the GitHub release no longer waiting for the Macs', 'release.yml', 'order',
     (text) => text.replace(/^( {2}github:\n {4}needs:) ci$/m, '$1 tag')],
+  ['the Intel job without the benchmark', 'ci.yml', 'bench',
+    (text) => text.replace(/^ {6}- run: scripts\/bench .*bench-mac-intel\.json.*\n {8}timeout-minutes: \d+\n/m, '')],
+  ['the arm64 benchmark\'s table kept out of the summary', 'ci.yml', 'summary',
+    (text) => text.replace(/(scripts\/bench .*bench-mac-arm64\.json) --markdown "\$GITHUB_STEP_SUMMARY"/, '$1')],
+  ['both benchmarks keeping their figures under one name', 'ci.yml', 'artifact',
+    (text) => text.replace('name: bench-mac-intel', 'name: bench-mac-arm64')],
 ];
 for (const [name, file, rule, plant] of faults) {
   test(`refused: ${name}`, () => {
