@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -10,9 +9,10 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <stdexcept>
 #include <thread>
+
+#include "platform.hpp"
 
 extern char** environ;
 
@@ -81,8 +81,8 @@ Child::~Child() {
 
 Child spawnChild(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
   int toChild[2], fromChild[2];
-  if (pipe2(toChild, O_CLOEXEC) != 0) fail("pipe");
-  if (pipe2(fromChild, O_CLOEXEC) != 0) {
+  if (!cloexecPipe(toChild)) fail("pipe");
+  if (!cloexecPipe(fromChild)) {
     close(toChild[0]);
     close(toChild[1]);
     fail("pipe");
@@ -92,7 +92,8 @@ Child spawnChild(const std::vector<std::string>& argv, const std::vector<std::st
   posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
   posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
   // The fake app's sockets must not leak into the child and outlive the benchmark's view.
-  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  short flags = POSIX_SPAWN_SETPGROUP;
+  closeOthersOnSpawn(actions, flags);
 
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -113,7 +114,7 @@ Child spawnChild(const std::vector<std::string>& argv, const std::vector<std::st
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
   posix_spawnattr_setpgroup(&attr, 0);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setflags(&attr, flags);
 
   Child child;
   int rc = posix_spawnp(&child.pid, args[0], &actions, &attr, args.data(), envp.data());
@@ -200,21 +201,4 @@ Exit finish(Child& child, Clock::time_point deadline) {
     throw std::runtime_error("child exited but left processes running");
   }
   throw std::runtime_error("child did not exit in time");  // the destructor kills the group
-}
-
-bool pinToCpu(pid_t pid, int cpu) {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  CPU_SET(cpu, &set);
-  return sched_setaffinity(pid, sizeof set, &set) == 0;
-}
-
-long procStatusKiB(pid_t pid, const std::string& field) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.compare(0, field.size() + 1, field + ":") == 0) {
-      return std::stol(line.substr(field.size() + 1));
-    }
-  }
-  throw std::runtime_error("no " + field + " for process " + std::to_string(pid));
 }

@@ -32,7 +32,7 @@ struct Child {
 
 struct Exit {
   int status = -1;   // as from wait4
-  rusage usage{};    // CPU time and max RSS of the whole life of the process
+  rusage usage{};    // CPU time of the whole life of the process
 };
 
 // Starts `argv` with extra `env` entries ("NAME=value") added to ours. Throws on failure.
@@ -51,12 +51,6 @@ void dropLines(Child& child);
 // Closes its input, waits for it and the rest of its process group to exit, and reports how it
 // exited. Kills the group at `deadline`, then throws.
 Exit finish(Child& child, Clock::time_point deadline);
-
-// Keeps process `pid` (0: the calling thread) on one CPU. False when the system refuses.
-bool pinToCpu(pid_t pid, int cpu);
-
-// A field of /proc/<pid>/status in KiB ("VmRSS", "VmHWM"); throws when it cannot be read.
-long procStatusKiB(pid_t pid, const std::string& field);
 
 inline Clock::time_point after(double seconds) {
   return Clock::now() + std::chrono::duration_cast<Clock::duration>(

@@ -1,6 +1,6 @@
 #include "fake_app.hpp"
 
-#include "child.hpp"
+#include "platform.hpp"
 
 #include <httplib.h>
 

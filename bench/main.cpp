@@ -1,13 +1,13 @@
 // Measures the server from outside, as a client sees it, each figure beside a floor measured
-// in the same run. Usage: tarnwick-bench [--json FILE] [--quick] [--no-pin]
+// in the same run. Usage: tarnwick-bench [--json FILE] [--markdown FILE] [--quick] [--no-pin]
 //   [--only start|pings|calls|big|eras|memory|launchers|baseline] [--server PATH] [--bare PATH]
 //   [--bare-linked PATH] [--start-command NAME=JSON]... [--start-native PATH] [--baseline PATH]
 // Each --start-command is another way to start the server, measured against --start-native
 // (default: --server); see parseLauncher for the JSON. With --baseline, the last part measures
-// the server beside that other build of it.
+// the server beside that other build of it. The table goes to standard output; --markdown
+// appends the machine's description and the table to FILE (a CI job's summary, say).
 #include <curl/curl.h>
 #include <signal.h>
-#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -19,31 +19,8 @@
 
 namespace {
 
-std::string firstValue(const std::string& path, const std::string& key) {
-  std::ifstream in(path);
-  for (std::string line; std::getline(in, line);) {
-    if (line.compare(0, key.size(), key) != 0) continue;
-    auto at = line.find_first_of(":=", key.size());
-    if (at == std::string::npos) continue;
-    std::string value = line.substr(at + 1);
-    value.erase(0, value.find_first_not_of(" \t\""));
-    while (!value.empty() && (value.back() == '"' || value.back() == ' ')) value.pop_back();
-    return value;
-  }
-  return "";
-}
-
-nlohmann::json machine() {
-  utsname u{};
-  uname(&u);
-  return {{"cores", sysconf(_SC_NPROCESSORS_ONLN)},
-          {"cpu", firstValue("/proc/cpuinfo", "model name")},
-          {"os", firstValue("/etc/os-release", "PRETTY_NAME")},
-          {"kernel", std::string(u.release)}};
-}
-
 int usage() {
-  std::cerr << "usage: tarnwick-bench [--json FILE] [--quick] [--no-pin]"
+  std::cerr << "usage: tarnwick-bench [--json FILE] [--markdown FILE] [--quick] [--no-pin]"
                " [--only start|pings|calls|big|eras|memory|launchers|baseline] [--server PATH] [--bare PATH]"
                " [--bare-linked PATH] [--start-command NAME=JSON]... [--start-native PATH] [--baseline PATH]\n";
   return 2;
@@ -54,10 +31,10 @@ int usage() {
 int main(int argc, char** argv) try {
   // A child that dies mid-write must become an error we report, not the end of the benchmark.
   signal(SIGPIPE, SIG_IGN);
-  auto bin = std::filesystem::read_symlink("/proc/self/exe").parent_path();
+  const std::filesystem::path bin = programFolder();
   Setup setup{(bin / "tarnwick-mcp").string(), (bin / "bench-bare").string(),
               (bin / "bench-bare-linked").string(), (bin / "bench-json-floor").string()};
-  std::string jsonPath;
+  std::string jsonPath, markdownPath;
   std::set<std::string> only;
   const std::set<std::string> partNames{"start", "pings", "calls", "big", "eras", "memory", "launchers", "baseline"};
   bool pin = true;
@@ -67,6 +44,7 @@ int main(int argc, char** argv) try {
     if (arg == "--quick") setup.scale = 0.1;
     else if (arg == "--no-pin") pin = false;
     else if (arg == "--json" && hasValue) jsonPath = argv[++i];
+    else if (arg == "--markdown" && hasValue) markdownPath = argv[++i];
     else if (arg == "--only" && hasValue && partNames.count(argv[i + 1]) == 1) only.insert(argv[++i]);
     else if (arg == "--server" && hasValue) setup.server = argv[++i];
     else if (arg == "--bare" && hasValue) setup.bare = argv[++i];
@@ -86,10 +64,22 @@ int main(int argc, char** argv) try {
   }
   curl_global_init(CURL_GLOBAL_DEFAULT);
   // The fake app stands for another process: it gets a CPU of its own where there is one.
+  // Where the system offers no affinity (macOS), the run is unpinned, as with --no-pin.
   pin = pin && pinToCpu(0, 0);
-  FakeApp app(pin ? (sysconf(_SC_NPROCESSORS_ONLN) > 1 ? 1 : 0) : -1);
+  const int appCpu = pin ? (sysconf(_SC_NPROCESSORS_ONLN) > 1 ? 1 : 0) : -1;
+  FakeApp app(appCpu);
   setup.app = &app;
   if (pin) setup.childCpu = 0;
+
+  nlohmann::json about = machine();
+  about["pinned"] = pin;
+  about["placement"] = pin ? "pinned: the benchmark and its children on CPU 0, the fake app on CPU " +
+                                 std::to_string(appCpu)
+                           : "unpinned";
+  const MemoryMeasures measures = memoryMeasures();
+  about["memory"] = {{"resident", measures.resident}, {"peak", measures.peak}};
+  about["quick"] = setup.scale < 1;
+  std::cerr << "tarnwick-bench: " << describe(about) << "\n";
 
   struct Part {
     const char* name;
@@ -116,15 +106,20 @@ int main(int argc, char** argv) try {
   printTable(std::cout, rows);
   if (!jsonPath.empty()) {
     std::ofstream out(jsonPath);
-    nlohmann::json about = machine();
-    about["pinned"] = setup.childCpu >= 0;
     out << toJson(rows, about).dump(2) << "\n";
     if (!out) {
       std::cerr << "tarnwick-bench: cannot write " << jsonPath << "\n";
       return 1;
     }
   }
-  curl_global_cleanup();
+  if (!markdownPath.empty()) {
+    std::ofstream out(markdownPath, std::ios::app);
+    printMarkdown(out, rows, about);
+    if (!out) {
+      std::cerr << "tarnwick-bench: cannot append to " << markdownPath << "\n";
+      return 1;
+    }
+  }
   return 0;
 } catch (const std::exception& e) {
   std::cerr << "tarnwick-bench: " << e.what() << "\n";

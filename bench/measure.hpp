@@ -8,6 +8,7 @@
 
 #include "child.hpp"
 #include "fake_app.hpp"
+#include "platform.hpp"
 #include "report.hpp"
 
 // Another way to start the server (a package's bin, npx), compared with starting it directly.

@@ -16,7 +16,7 @@ Start coldStart(const std::string& program, const Setup& setup) {
   Child child = startChild(setup, program);
   pump(child, line, 1, after(10));
   Start start{secondsSince(t0), 0};
-  start.rssMiB = static_cast<double>(procStatusKiB(child.pid, "VmRSS")) / 1024;
+  start.rssMiB = static_cast<double>(processMemory(child.pid).residentKiB) / 1024;
   expectStartedAndEnd(child, program, after(10));
   return start;
 }

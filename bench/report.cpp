@@ -41,6 +41,26 @@ void cell(std::ostream& out, const std::string& s, std::size_t width) {
   out << s << std::string(width > shownWidth(s) ? width - shownWidth(s) + 2 : 2, ' ');
 }
 
+// The heading line, then one line per row.
+std::vector<std::vector<std::string>> tableCells(const std::vector<Row>& rows) {
+  std::vector<std::vector<std::string>> cells{
+      {"figure", "value", "floor", "ratio", "target", "result"}};
+  for (const Row& row : rows) {
+    auto r = ratio(row);
+    auto ok = met(row);
+    cells.push_back({row.figure, withUnit(row.value, row.unit),
+                     row.floor ? withUnit(*row.floor, row.unit) + " (" + row.floorName + ")" : "-",
+                     r ? number(*r) + "x" : "-", target(row),
+                     ok ? (*ok ? "met" : "MISSED") : "-"});
+  }
+  return cells;
+}
+
+std::string text(const nlohmann::json& machine, const char* key) {
+  auto it = machine.find(key);
+  return it != machine.end() && it->is_string() ? it->get<std::string>() : "";
+}
+
 }  // namespace
 
 std::optional<bool> met(const Row& row) {
@@ -54,16 +74,7 @@ std::optional<bool> met(const Row& row) {
 }
 
 void printTable(std::ostream& out, const std::vector<Row>& rows) {
-  std::vector<std::vector<std::string>> cells{
-      {"figure", "value", "floor", "ratio", "target", "result"}};
-  for (const Row& row : rows) {
-    auto r = ratio(row);
-    auto ok = met(row);
-    cells.push_back({row.figure, withUnit(row.value, row.unit),
-                     row.floor ? withUnit(*row.floor, row.unit) + " (" + row.floorName + ")" : "-",
-                     r ? number(*r) + "x" : "-", target(row),
-                     ok ? (*ok ? "met" : "MISSED") : "-"});
-  }
+  const auto cells = tableCells(rows);
   std::vector<std::size_t> widths(cells[0].size(), 0);
   for (const auto& line : cells) {
     for (std::size_t i = 0; i < line.size(); ++i) widths[i] = std::max(widths[i], shownWidth(line[i]));
@@ -88,4 +99,31 @@ nlohmann::json toJson(const std::vector<Row>& rows, const nlohmann::json& machin
     list.push_back(std::move(j));
   }
   return {{"machine", machine}, {"rows", std::move(list)}};
+}
+
+std::string describe(const nlohmann::json& machine) {
+  std::string line = text(machine, "os") + ", " + text(machine, "cpu");
+  if (!text(machine, "model").empty()) line += " (" + text(machine, "model") + ")";
+  auto cores = machine.find("cores");
+  if (cores != machine.end() && cores->is_number()) line += ", " + std::to_string(cores->get<long>()) + " cores";
+  line += ", " + text(machine, "arch");
+  if (!text(machine, "translated").empty()) line += " under " + text(machine, "translated");
+  line += ", kernel " + text(machine, "kernel") + ", " + text(machine, "placement");
+  return line;
+}
+
+void printMarkdown(std::ostream& out, const std::vector<Row>& rows, const nlohmann::json& machine) {
+  const bool quick = machine.contains("quick") && machine.at("quick") == true;
+  out << "### tarnwick-bench" << (quick ? ", quick run" : "") << "\n\n" << describe(machine) << ".\n\n";
+  if (machine.contains("memory")) {
+    out << "Resident sets: " << text(machine.at("memory"), "resident") << "; peaks: "
+        << text(machine.at("memory"), "peak") << ".\n\n";
+  }
+  const auto cells = tableCells(rows);
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    for (const auto& cell : cells[i]) out << "| " << cell << " ";
+    out << "|\n";
+    if (i == 0) out << "|---|---|---|---|---|---|\n";
+  }
+  out << "\n";
 }

@@ -1,5 +1,5 @@
 #pragma once
-// One line of the results table, and the table and JSON made from them.
+// One line of the results table, and the table, the Markdown and the JSON made from them.
 
 #include <nlohmann/json.hpp>
 
@@ -24,3 +24,9 @@ struct Row {
 std::optional<bool> met(const Row& row);  // empty when the row has no target
 void printTable(std::ostream& out, const std::vector<Row>& rows);
 nlohmann::json toJson(const std::vector<Row>& rows, const nlohmann::json& machine);
+
+// One line: the system, the CPU, the cores and where the run placed its processes, from the
+// `machine` that toJson is given (platform.hpp's, with main's "placement").
+std::string describe(const nlohmann::json& machine);
+// A heading with that line, what the memory rows measure, and the table, as Markdown.
+void printMarkdown(std::ostream& out, const std::vector<Row>& rows, const nlohmann::json& machine);

@@ -185,20 +185,25 @@ macos_googletest() {
   ) 9>"$objects/lock"
 }
 
-# Writes to OUTPUT an interface file for ARCH of the httplib functions that OBJECTS... call.
-# Debian's httplib is compiled for Linux, its header only declaring what the library defines;
-# on a Mac the header defines it all. So the stand-in links against this, and every other
-# symbol it needs must be found as on a Mac.
-macos_httplib_interface() {
-  local output="$1" arch="$2" symbols
-  shift 2
-  # Mangled names in namespace httplib: functions, and vtables and type information of its classes.
-  symbols="$(llvm-nm -u -j "$@" | grep -E '^__Z(T[VIS])?N[KVRO]*7httplib' | sort -u | sed "s/.*/'&'/" | paste -sd , - || true)"
+# What the stand-in and the benchmark load in place of httplib. Debian's httplib is compiled for
+# Linux, its header only declaring what the library defines; on a Mac the header defines it all.
+# So they link against an interface of what they call, and every other symbol they need must be
+# found as on a Mac.
+macos_httplib_name=/httplib-as-declared-by-debian.dylib
+# Mangled names in namespace httplib: functions, and vtables and type information of its classes.
+macos_httplib_symbols='^__Z(T[VIS])?N[KVRO]*7httplib'
+
+# Writes to OUTPUT an interface file for ARCH, of the library installed as NAME, that exports
+# the undefined symbols of OBJECTS... matching the extended regular expression PATTERN.
+macos_interface() {
+  local output="$1" arch="$2" name="$3" pattern="$4" symbols
+  shift 4
+  symbols="$(llvm-nm -u -j "$@" | grep -E "$pattern" | sort -u | sed "s/.*/'&'/" | paste -sd , - || true)"
   cat >"$output" <<TBD
 --- !tapi-tbd
 tbd-version:     4
 targets:         [ $arch-macos ]
-install-name:    '/httplib-as-declared-by-debian.dylib'
+install-name:    '$name'
 exports:
   - targets:     [ $arch-macos ]
     symbols:     [ $symbols ]
@@ -238,9 +243,9 @@ macos_link_others() {
   (( ${#support[@]} )) || { echo "macos: tests/CMakeLists.txt names no test_support sources" >&2; return 1; }
 
   echo "macos: linking tarnwick-standin for $target" >&2
-  macos_httplib_interface "$objects/httplib.tbd" "$arch" "$objects"/standin/*.o
+  macos_interface "$objects/httplib.tbd" "$arch" "$macos_httplib_name" "$macos_httplib_symbols" "$objects"/standin/*.o
   timeout 900 "$macos_zig" c++ -target "$target" -O2 "$objects"/standin/*.o "$objects/httplib.tbd" -o "$objects/tarnwick-standin"
-  macos_check_linked "$objects/tarnwick-standin" "$arch" /usr/lib/libSystem.B.dylib /httplib-as-declared-by-debian.dylib
+  macos_check_linked "$objects/tarnwick-standin" "$arch" /usr/lib/libSystem.B.dylib "$macos_httplib_name"
 
   while read -r name files; do
     [ -n "$name" ] || { echo "macos: tests/CMakeLists.txt names no test executable" >&2; return 1; }
@@ -271,4 +276,55 @@ macos_build() {
   echo "macos: linking tarnwick-mcp for $target" >&2
   macos_link "$target" "$build/$arch/tarnwick-mcp" "${linked[@]}"
   macos_check "$build/$arch/tarnwick-mcp" "$arch"
+}
+
+# Builds the benchmark in BUILD/ARCH (arm64 or x86_64) for macOS: compiles bench/ but its Linux
+# files, links its programs and the test of its view of processes, and checks each: the
+# benchmark loads libcurl and libSystem (and httplib, as the stand-in does), the linked floor
+# libcurl and libSystem, the JSON floor and the bare floor libSystem alone, the bare one with no
+# C++ library even at link time. (Zig links its libc++ into each program; Apple's linker, on a
+# Mac, loads the system's, which the linked floor names there.) The benchmark may call libcurl
+# functions the server does not, so it links against an interface of those it calls. Fails
+# with the compiler's, the linker's or the check's message.
+macos_bench() {
+  local build="$1" arch="$2" target objects files file measured=() system=() binary wanted loaded failed=0
+  target="${arch/arm64/aarch64}-macos.$macos_minimum"
+  objects="$build/$arch"
+  macos_toolchain
+  macos_headers
+  macos_set_flags "$target"
+  mapfile -t files < <(cd "$macos_root" && find bench -name '*.cpp' ! -name '*_linux.cpp' | sort)
+  echo "macos: compiling the benchmark's ${#files[@]} files for $target" >&2
+  macos_compile "$objects" "${files[@]}"
+  for file in "${files[@]}"; do
+    case "$file" in
+      bench/bare.cpp|bench/json_floor.cpp) ;;
+      bench/platform_macos.cpp|bench/child.cpp|bench/process_tree.cpp) system+=("$objects/$file.o"); measured+=("$objects/$file.o") ;;
+      *) measured+=("$objects/$file.o") ;;
+    esac
+  done
+  echo "macos: linking the benchmark for $target" >&2
+  macos_interface "$objects/bench-httplib.tbd" "$arch" "$macos_httplib_name" "$macos_httplib_symbols" "${measured[@]}"
+  macos_interface "$objects/bench-libcurl.tbd" "$arch" /usr/lib/libcurl.4.dylib '^_curl_' "${measured[@]}"
+  timeout 900 "$macos_zig" c++ -target "$target" -O2 -s "${measured[@]}" "$objects/bench-httplib.tbd" \
+    "$objects/bench-libcurl.tbd" -o "$objects/tarnwick-bench"
+  macos_link "$target" "$objects/bench-bare-linked" "$objects/bench/bare.cpp.o"
+  timeout 900 "$macos_zig" c++ -target "$target" -O2 -s -nostdlib++ "$objects/bench/bare.cpp.o" -o "$objects/bench-bare"
+  timeout 900 "$macos_zig" c++ -target "$target" -O2 -s "$objects/bench/json_floor.cpp.o" -o "$objects/bench-json-floor"
+  macos_googletest "$target"
+  timeout 900 "$macos_zig" c++ -target "$target" -O2 "$objects/tests/bench_system_test.cpp.o" "${system[@]}" \
+    "${macos_gtest[@]}" -o "$objects/bench_system_tests"
+  for binary in "tarnwick-bench:curl httplib" "bench-bare-linked:curl" bench-bare: bench-json-floor: bench_system_tests:; do
+    wanted="/usr/lib/libSystem.B.dylib"
+    [[ "$binary" == *curl* ]] && wanted+=" /usr/lib/libcurl.4.dylib"
+    [[ "$binary" == *httplib* ]] && wanted="$macos_httplib_name $wanted"
+    binary="${binary%%:*}"
+    loaded="$(macos_loads "$(llvm-objdump --macho --private-headers "$objects/$binary")" | LC_ALL=C sort | tr '\n' ' ')"
+    if [ "${loaded% }" != "$wanted" ]; then
+      echo "macos: $objects/$binary loads '${loaded% }', not '$wanted'" >&2
+      failed=1
+    fi
+    macos_check_linked "$objects/$binary" "$arch" $wanted || failed=1
+  done
+  return "$failed"
 }

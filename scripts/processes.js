@@ -1,4 +1,4 @@
-// What scripts/test-npm needs of processes, the same on Linux and macOS: a Mac has no timeout(1)
+// What scripts/test-npm and scripts/bench need of processes, the same on Linux and macOS: a Mac has no timeout(1)
 // or setsid(1), a bare Debian no procps. Each command starts in a process group of its own, so
 // that whatever it starts can be found, and stopped, by its group.
 //   node processes.js bounded SECONDS CMD [ARGS...]

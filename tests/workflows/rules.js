@@ -21,6 +21,7 @@ const macChecks = ['scripts/setup --all', 'scripts/test', 'scripts/check-system-
 const npmStages = ['.ci/run', 'scripts/test-mac-release'];
 const npmUsers = [...npmStages, 'scripts/publish-npm'];
 
+const uploads = (job) => (job.steps ?? []).filter((step) => /^actions\/upload-artifact@/.test(step.uses ?? ''));
 const runs = (job) => (job.steps ?? []).filter((step) => step.run !== undefined).map((step) => step.run.trim());
 const writes = (permissions) => JSON.stringify(permissions ?? {}).includes('write');
 
@@ -32,6 +33,24 @@ function isScript(line) {
   } catch {
     return false;
   }
+}
+
+// A Mac job of ci.yml measures the server once it is tested: a quick benchmark within a step's
+// time limit, its table added to the job's summary, its JSON kept under a name of its own.
+function checkBench(where, job, artifactNames, say) {
+  const steps = job.steps ?? [];
+  const tested = steps.findIndex((step) => step.run?.trim() === 'scripts/test');
+  const at = steps.findIndex((step, index) => index > tested && /^scripts\/bench(\s|$)/.test(step.run?.trim() ?? ''));
+  if (tested < 0 || at < 0 || steps[at].if) return say('bench', where, 'does not run scripts/bench after scripts/test');
+  const step = steps[at];
+  const words = step.run.trim().split(/\s+/);
+  const after = (flag) => (words.includes(flag) ? words[words.indexOf(flag) + 1] : undefined);
+  if (!words.includes('--quick')) say('bench', where, 'the benchmark is not a --quick run');
+  if (!(step['timeout-minutes'] > 0 && step['timeout-minutes'] <= 15)) say('bench', where, 'the benchmark step has no timeout-minutes of 15 or less');
+  if (after('--markdown') !== '"$GITHUB_STEP_SUMMARY"') say('summary', where, 'the benchmark does not append its table to "$GITHUB_STEP_SUMMARY"');
+  const kept = uploads({ steps: steps.slice(at + 1) }).find((upload) => upload.with?.path === after('--json'));
+  if (!after('--json') || !kept) say('artifact', where, "the benchmark's --json is not uploaded after it");
+  else if (artifactNames.filter((name) => name === kept.with.name).length !== 1) say('artifact', where, `the artifact name ${kept.with.name} is not its own`);
 }
 
 // Every job "FILE/JOB" that must end before JOB of FILE starts; a call of a reusable workflow
@@ -108,6 +127,10 @@ export function problems(texts) {
   else if (/\bllvm\b/.test(darwin.replace(/(^|\s)#.*$/gm, ''))) say('llvm', 'scripts/setup', 'brews llvm on macOS');
 
   const { 'ci.yml': ci, 'release.yml': release } = workflows;
+  const artifactNames = Object.values(ci.jobs).flatMap((job) => uploads(job).map((upload) => upload.with?.name));
+  for (const [id, job] of Object.entries(ci.jobs)) {
+    if (Object.values(macs).some((label) => label.test(job['runs-on']))) checkBench(`ci.yml ${id}`, job, artifactNames, say);
+  }
   for (const kind of Object.keys(macs)) {
     if (!macJobs[kind].some((key) => key.startsWith('ci.yml/'))) say('macs', 'ci.yml', `no ${kind} Mac job runs ${macChecks.join(', ')}`);
   }

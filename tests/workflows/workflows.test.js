@@ -30,6 +30,12 @@ const faults = [
     (text) => text.replace(/^( {2}mac-intel:\n(?: {4}.*\n)*?) {6}- uses: actions\/setup-node@.*\n(?: {8}.*\n)*/m, '$1')],
   ['llvm brewed on macOS', 'scripts/setup', 'llvm',
     (text) => text.replace(/^( {2}formulae=\(nlohmann-json googletest cpp-httplib)\)$/m, '$1 llvm)')],
+  ['the Intel job without the benchmark', 'ci.yml', 'bench',
+    (text) => text.replace(/^ {6}- run: scripts\/bench .*bench-mac-intel\.json.*\n {8}timeout-minutes: \d+\n/m, '')],
+  ['the arm64 benchmark\'s table kept out of the summary', 'ci.yml', 'summary',
+    (text) => text.replace(/(scripts\/bench .*bench-mac-arm64\.json) --markdown "\$GITHUB_STEP_SUMMARY"/, '$1')],
+  ['both benchmarks keeping their figures under one name', 'ci.yml', 'artifact',
+    (text) => text.replace('name: bench-mac-intel', 'name: bench-mac-arm64')],
 ];
 for (const [name, file, rule, plant] of faults) {
   test(`refused: ${name}`, () => {
