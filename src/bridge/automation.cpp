@@ -136,6 +136,7 @@ std::optional<CURLcode> perform(CURL* handle, const Watch& watch) {
     if (running == 0) break;
     curl_waitfd input{watch.fd, CURL_WAIT_POLLIN, 0};
     // At most a second, as libcurl waits by itself, so that the idle limit is checked that often.
+    // (curl_multi_poll is libcurl 7.66; macOS 12, the oldest we run on, ships 7.77.)
     if (curl_multi_poll(multi.get(), &input, watching ? 1 : 0, 1000, nullptr) != CURLM_OK) break;
     if (!watching || !readable(watch.fd, watching)) continue;
     const Heard heard = watch.onReadable();
