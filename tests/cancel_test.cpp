@@ -3,6 +3,7 @@
 // not wait behind it; a client of the handshake revision is answered whatever it sends.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <fcntl.h>
 #include <fstream>
@@ -139,6 +140,7 @@ TEST(Cancel, TheCallInFlightIsDroppedAtOnceAndTheRequestBehindItAnswered) {
   // 0 and "" are ids like any other; numbers are compared as numbers.
   const std::vector<std::pair<std::string, std::string>> ids = {
       {"7", "7"}, {"0", "0"}, {R"("")", R"("")"}, {R"("call-1")", R"("call-1")"}, {"45", "45.0"}};
+  std::vector<Clock::duration> delays;
   for (std::size_t round = 0; round < ids.size(); ++round) {
     const auto& [id, named] = ids[round];
     ASSERT_TRUE(writeTo(server, modernCall(id)));
@@ -149,13 +151,18 @@ TEST(Cancel, TheCallInFlightIsDroppedAtOnceAndTheRequestBehindItAnswered) {
     ASSERT_TRUE(writeTo(server, cancel(named)));
     const std::optional<Clock::time_point> hungUp = app.awaitHangUp();
     ASSERT_TRUE(hungUp) << "the connection of request " << id << " stayed open";
-    // Well within the second after which libcurl's idle tick would have noticed by itself.
-    EXPECT_LT(*hungUp - sent, 500ms) << id;
+    delays.push_back(*hungUp - sent);
     // The first line after the cancellation is the answer to the request behind it.
     const json answer = nextAnswer(server);
     EXPECT_EQ(answer["id"], json::parse(behind)) << answer.dump();
     EXPECT_EQ(answer["result"]["resultType"], "complete");
   }
+  // At once: libcurl wakes by itself every 200 ms or so while it waits, and once a second at
+  // the least, so a cancellation heard only then would show in every round. The median keeps
+  // a round slowed by a busy machine from deciding.
+  std::sort(delays.begin(), delays.end());
+  EXPECT_LT(delays[delays.size() / 2], 100ms) << "the cancellation waited for libcurl to wake";
+  EXPECT_LT(delays.back(), 900ms);
   expectQuietEnd(server);
 }
 
@@ -182,7 +189,8 @@ TEST(Cancel, IdsAreMatchedAsTheJsonValuesTheRequestsCarried) {
 TEST(Cancel, ARequestCancelledWhileInLineNeverReachesTheAppAndTheRestKeepTheirOrder) {
   StalledApp app;
   Server server({portOf(app)});
-  ASSERT_TRUE(writeTo(server, modernCall("1")));
+  // A request cancelled in the same write as itself is dropped before the app hears of it.
+  ASSERT_TRUE(writeTo(server, modernCall("0", "list_targets") + cancel("0") + modernCall("1")));
   ASSERT_TRUE(app.awaitRequests(1));
   // In line behind it: a call of the per-request revision, one of the handshake revision, a list.
   ASSERT_TRUE(writeTo(server, modernCall("2", "list_targets") + legacyCall("3") + modernList("4")));
@@ -199,7 +207,9 @@ TEST(Cancel, ARequestCancelledWhileInLineNeverReachesTheAppAndTheRestKeepTheirOr
   EXPECT_EQ(json::parse(lines[1])["id"], 4);
   const std::vector<std::string> requests = app.requests();
   ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requestLine(requests[1]), "POST /status HTTP/1.1") << "the cancelled list_targets was sent";
+  for (const std::string& request : requests) {
+    EXPECT_EQ(requestLine(request), "POST /status HTTP/1.1") << "a cancelled list_targets was sent";
+  }
   EXPECT_TRUE(run.exited && run.status == 0 && run.err.empty());
 }
 

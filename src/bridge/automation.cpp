@@ -127,9 +127,12 @@ bool readable(int fd, bool& watchable) {
 // so a cancellation ends the exchange the moment it arrives, with no second thread to hand the
 // word over and no lock: the loop still owns the client's input, and this the exchange.
 std::optional<CURLcode> perform(CURL* handle, const Watch& watch) {
+  bool watching = watch.fd >= 0 && watch.check;
+  const Heard before = watching ? watch.check(false) : Heard::Nothing;
+  if (before == Heard::Drop) return std::nullopt;
+  watching = watching && before != Heard::StopWatching;
   MultiHandle multi(curl_multi_init());
   if (!multi || curl_multi_add_handle(multi.get(), handle) != CURLM_OK) return CURLE_OUT_OF_MEMORY;
-  bool watching = watch.fd >= 0 && watch.onReadable;
   for (;;) {
     int running = 0;
     if (curl_multi_perform(multi.get(), &running) != CURLM_OK) break;
@@ -139,7 +142,7 @@ std::optional<CURLcode> perform(CURL* handle, const Watch& watch) {
     // (curl_multi_poll is libcurl 7.66; macOS 12, the oldest we run on, ships 7.77.)
     if (curl_multi_poll(multi.get(), &input, watching ? 1 : 0, 1000, nullptr) != CURLM_OK) break;
     if (!watching || !readable(watch.fd, watching)) continue;
-    const Heard heard = watch.onReadable();
+    const Heard heard = watch.check(true);
     if (heard == Heard::Drop) {
       curl_multi_remove_handle(multi.get(), handle);
       return std::nullopt;  // closing the multi handle closes the connection with it

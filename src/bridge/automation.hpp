@@ -28,11 +28,13 @@ struct AutomationResult {
 enum class Heard { Nothing, StopWatching, Drop };
 
 // Something an exchange keeps an eye on while it waits for the app: a descriptor, and what to
-// do when it can be read. The bridge knows nothing of what arrives there; the loop, which reads
-// the client's input, does. `fd` -1 watches nothing.
+// make of it. The bridge knows nothing of what arrives there; the loop, which reads the
+// client's input, does. `check` is asked once before the app is contacted, with `readable`
+// false (what already arrived may decide), then each time `fd` can be read. `fd` -1 watches
+// nothing.
 struct Watch {
   int fd = -1;
-  std::function<Heard()> onReadable;
+  std::function<Heard(bool readable)> check;
 };
 
 // The command body as the app reads it: compact JSON with "/" written as "\/".
@@ -43,8 +45,8 @@ std::string reachFailure(std::int64_t port, std::string_view cause);
 
 // Posts `body` to http://127.0.0.1:<port>/<command> and waits for the whole answer, however
 // slowly it comes, as long as no stretch of `idleLimit` passes without a byte moving.
-// Meanwhile, whenever `watch.fd` can be read, asks `watch.onReadable`: on Drop the connection is
-// closed at once and the result is `dropped`; after StopWatching the descriptor is left alone.
+// Meanwhile it keeps `watch`: on Drop the connection is closed at once (or never opened) and the
+// result is `dropped`; after StopWatching the descriptor is left alone.
 // Never throws: an app that cannot be reached, stands still, or breaks off the exchange gives
 // the reach-failure text; otherwise the body is the text and a status of 400 or above is an error.
 AutomationResult call(const Automation& automation, std::string_view command, const nlohmann::json& body,

@@ -27,7 +27,7 @@ void serve(ReadSome readSome, Output& out, const Automation& automation, int inp
   LineReader reader(std::move(readSome));
   ReadAhead ahead;
   Watch watch;
-  if (inputFd >= 0) watch = {inputFd, [&] { return readAhead(reader, ahead); }};
+  if (inputFd >= 0) watch = {inputFd, [&](bool readable) { return readAhead(reader, ahead, readable); }};
   for (std::string line; !out.closed;) {
     if (!ahead.lines.empty()) {
       line = std::move(ahead.lines.front().line);

@@ -47,9 +47,11 @@ bool cancellable(const Message& message) {
 
 bool sameId(const json& a, const json& b) { return a == b; }
 
-Heard readAhead(LineReader& reader, ReadAhead& ahead) try {
+Heard readAhead(LineReader& reader, ReadAhead& ahead, bool readable) try {
   if (full(reader, ahead)) return Heard::StopWatching;
-  reader.fill();
+  // A client may send a request and its cancellation in one write: what came with the request
+  // counts before anything is read.
+  if (readable) reader.fill();
   bool dropped = false;
   for (std::string line; !full(reader, ahead) && reader.take(line);) {
     if (line.empty()) continue;

@@ -45,7 +45,8 @@ bool cancellable(const Message& message);
 // True when `a` and `b` name the same request: the number 45 is not the string "45".
 bool sameId(const nlohmann::json& a, const nlohmann::json& b);
 
-// Reads once from `reader`, queues the lines that completes and applies the cancellations among
-// them. Drop when one named the request in flight; StopWatching once the input has ended or
-// the bounds are reached; Nothing otherwise. Never throws.
-Heard readAhead(LineReader& reader, ReadAhead& ahead);
+// Queues the lines `reader` holds complete, after reading once more when `readable`, and
+// applies the cancellations among them. Drop when one named the request in flight;
+// StopWatching once the input has ended or the bounds are reached; Nothing otherwise. Never
+// throws.
+Heard readAhead(LineReader& reader, ReadAhead& ahead, bool readable);
