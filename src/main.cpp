@@ -32,6 +32,6 @@ int main(int argc, char** argv) {
   // A client that goes away must not kill us with a signal; writes then fail and we end quietly.
   std::signal(SIGPIPE, SIG_IGN);
   Output out = standardOutput();
-  serve(standardInput(), out, automation);
+  serve(readFrom(STDIN_FILENO), out, automation, STDIN_FILENO);
   return 0;
 }

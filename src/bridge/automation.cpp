@@ -4,8 +4,10 @@
 #include <chrono>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include <curl/curl.h>
+#include <poll.h>
 
 #include "server/output.hpp"
 #include "server/utf8.hpp"
@@ -23,6 +25,11 @@ struct HeaderListDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 using HeaderList = std::unique_ptr<curl_slist, HeaderListDeleter>;
+
+struct MultiDeleter {
+  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
 
 using Clock = std::chrono::steady_clock;
 
@@ -105,6 +112,52 @@ HeaderList requestHeaders() {
   return HeaderList(list);
 }
 
+// libcurl's own wait reports an extra descriptor's readiness only as POLLIN: a pipe whose writer
+// has gone shows POLLHUP alone, and would wake the wait again and again without a word. Asked
+// directly, the descriptor tells; POLLNVAL (a terminal on macOS) means it cannot be watched.
+bool readable(int fd, bool& watchable) {
+  pollfd ready{fd, POLLIN, 0};
+  if (::poll(&ready, 1, 0) <= 0) return false;
+  watchable = (ready.revents & POLLNVAL) == 0;
+  return watchable;
+}
+
+// Runs the exchange on `handle` to its end and returns libcurl's outcome, or nothing when the
+// watcher dropped it. One thread waits on the app's socket and the watched descriptor together,
+// so a cancellation ends the exchange the moment it arrives, with no second thread to hand the
+// word over and no lock: the loop still owns the client's input, and this the exchange.
+std::optional<CURLcode> perform(CURL* handle, const Watch& watch) {
+  bool watching = watch.fd >= 0 && watch.check;
+  const Heard before = watching ? watch.check(false) : Heard::Nothing;
+  if (before == Heard::Drop) return std::nullopt;
+  watching = watching && before != Heard::StopWatching;
+  MultiHandle multi(curl_multi_init());
+  if (!multi || curl_multi_add_handle(multi.get(), handle) != CURLM_OK) return CURLE_OUT_OF_MEMORY;
+  for (;;) {
+    int running = 0;
+    if (curl_multi_perform(multi.get(), &running) != CURLM_OK) break;
+    if (running == 0) break;
+    curl_waitfd input{watch.fd, CURL_WAIT_POLLIN, 0};
+    // At most a second, as libcurl waits by itself, so that the idle limit is checked that often.
+    // (curl_multi_poll is libcurl 7.66; macOS 12, the oldest we run on, ships 7.77.)
+    if (curl_multi_poll(multi.get(), &input, watching ? 1 : 0, 1000, nullptr) != CURLM_OK) break;
+    if (!watching || !readable(watch.fd, watching)) continue;
+    const Heard heard = watch.check(true);
+    if (heard == Heard::Drop) {
+      curl_multi_remove_handle(multi.get(), handle);
+      return std::nullopt;  // closing the multi handle closes the connection with it
+    }
+    if (heard == Heard::StopWatching) watching = false;
+  }
+  CURLcode outcome = CURLE_FAILED_INIT;
+  int left = 0;
+  while (const CURLMsg* message = curl_multi_info_read(multi.get(), &left)) {
+    if (message->msg == CURLMSG_DONE && message->easy_handle == handle) outcome = message->data.result;
+  }
+  curl_multi_remove_handle(multi.get(), handle);
+  return outcome;
+}
+
 }  // namespace
 
 std::string commandBody(const json& body) {
@@ -141,7 +194,8 @@ bool restrictToHttp(void* handle) {
 #pragma GCC diagnostic pop
 }
 
-AutomationResult call(const Automation& automation, std::string_view command, const json& body) try {
+AutomationResult call(const Automation& automation, std::string_view command, const json& body,
+                      const Watch& watch) try {
   // Set up on the first call rather than at start-up: a session that only lists tools never
   // pays for it, and start-up stays small.
   static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
@@ -179,7 +233,9 @@ AutomationResult call(const Automation& automation, std::string_view command, co
   curl_easy_setopt(h, CURLOPT_XFERINFODATA, &exchange);
   curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
 
-  const CURLcode outcome = curl_easy_perform(h);
+  const std::optional<CURLcode> performed = perform(h, watch);
+  if (!performed) return {"", true, 0, true};
+  const CURLcode outcome = *performed;
   if (exchange.stoodStill) return {reachFailure(automation.port, curl_easy_strerror(CURLE_OPERATION_TIMEDOUT))};
   if (outcome != CURLE_OK) {
     // An answer that broke off is no answer: a partial body is never passed off as the app's.

@@ -10,7 +10,7 @@ json withFixed(json arguments, const json& fixed) {
   return arguments;
 }
 
-Answer invoke(const json& params, const Automation& automation) {
+Answer invoke(const json& params, const Automation& automation, const Watch& watch) {
   const auto name = params.find("name");
   const Tool* tool = name != params.end() && name->is_string() ? findTool(name->get_ref<const std::string&>()) : nullptr;
   if (tool == nullptr) return failed(-32602, "Unknown tool.");
@@ -20,8 +20,13 @@ Answer invoke(const json& params, const Automation& automation) {
   const json& given = arguments != params.end() && arguments->is_object() ? *arguments : noArguments;
   // The arguments are copied only when fixed entries must be written over them: a client's
   // arguments can run to megabytes, and the message still holds them.
-  AutomationResult result = tool->fixed.empty() ? call(automation, tool->command, given)
-                                                : call(automation, tool->command, withFixed(given, tool->fixed));
+  AutomationResult result = tool->fixed.empty() ? call(automation, tool->command, given, watch)
+                                                : call(automation, tool->command, withFixed(given, tool->fixed), watch);
+  if (result.dropped) {
+    Answer withdrawn;
+    withdrawn.withdrawn = true;
+    return withdrawn;
+  }
   // Room for the whole line up front, and members set in place, since an ordered object copies
   // its members whenever it grows: the text can run to megabytes, and each copy of it would cost
   // as much as writing it out. Escapes lengthen JSON text, what the app mostly sends, by a sixth

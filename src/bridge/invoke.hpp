@@ -10,5 +10,5 @@ nlohmann::json withFixed(nlohmann::json arguments, const nlohmann::json& fixed);
 
 // The answer to a tools/call: {"content":[{"type":"text","text":...}],"isError":...} once the
 // app has been asked, or the failure -32602 "Unknown tool." (and no request to the app) when
-// params name no catalogued tool.
-Answer invoke(const nlohmann::json& params, const Automation& automation);
+// params name no catalogued tool. A call that `watch` dropped gives a withdrawn answer.
+Answer invoke(const nlohmann::json& params, const Automation& automation, const Watch& watch = {});

@@ -28,9 +28,10 @@ ordered_json initializeResult(const json& params) {
 
 // The handshake and the liveness check belong to the handshake revision alone; the revision
 // served per request replaced them with server/discover.
-Answer answerTo(const std::string& method, const json& params, bool modern, const Automation& automation) {
+Answer answerTo(const std::string& method, const json& params, bool modern, const Automation& automation,
+                const Watch& watch) {
   if (method == "tools/list") return succeeded(toolList(modern));
-  if (method == "tools/call") return invoke(params, automation);
+  if (method == "tools/call") return invoke(params, automation, watch);
   if (modern && method == "server/discover") return succeeded(discovery());
   if (!modern && method == "initialize") return succeeded(initializeResult(params));
   if (!modern && method == "ping") return succeeded(ordered_json::object());
@@ -39,7 +40,7 @@ Answer answerTo(const std::string& method, const json& params, bool modern, cons
 
 }  // namespace
 
-void handle(const Message& message, Output& out, const Automation& automation) {
+void handle(const Message& message, Output& out, const Automation& automation, const Watch& watch) {
   if (message.id.empty()) return;  // a notification
   const json& body = message.body;
   const auto method = body.find("method");
@@ -52,7 +53,8 @@ void handle(const Message& message, Output& out, const Automation& automation) {
   if (modern) {
     if (std::optional<Failure> refusal = checkMeta(args)) return reply(message.id, *refusal, out);
   }
-  Answer answer = answerTo(name, args, modern, automation);
+  Answer answer = answerTo(name, args, modern, automation, watch);
+  if (answer.withdrawn) return;
   if (modern) decorate(name, answer);
   reply(message.id, answer, out);
 }

@@ -36,6 +36,13 @@ bool isModern(std::string_view method, const json& params) {
   return meta != nullptr && meta->contains(revisionKey);
 }
 
+bool speaksPerRequestRevision(const json& params) {
+  const json* meta = metaOf(params);
+  if (meta == nullptr) return false;
+  const auto revision = meta->find(revisionKey);
+  return revision != meta->end() && revision->is_string() && revision->get_ref<const std::string&>() == perRequestRevision;
+}
+
 std::optional<Failure> checkMeta(const json& params) {
   const json* meta = metaOf(params);
   if (meta == nullptr) return invalid("_meta is missing or not an object");

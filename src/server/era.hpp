@@ -18,6 +18,10 @@ inline constexpr std::string_view perRequestRevision = "2026-07-28";
 // else when params._meta names "io.modelcontextprotocol/protocolVersion".
 bool isModern(std::string_view method, const nlohmann::json& params);
 
+// True when params._meta names exactly the per-request revision we serve: such a request may be
+// cancelled while it waits or runs.
+bool speaksPerRequestRevision(const nlohmann::json& params);
+
 // What a modern request earns instead of its answer, if anything: -32602 naming the _meta
 // member that is missing or of the wrong type, or -32022 for a revision not served.
 std::optional<Failure> checkMeta(const nlohmann::json& params);

@@ -14,14 +14,14 @@ constexpr std::size_t moveThreshold = 256 * 1024;
 
 }  // namespace
 
-ReadSome standardInput() {
-  return [](char* buffer, std::size_t size) -> std::size_t {
+ReadSome readFrom(int fd) {
+  return [fd](char* buffer, std::size_t size) -> std::size_t {
     for (;;) {
-      const ssize_t got = ::read(STDIN_FILENO, buffer, size);
+      const ssize_t got = ::read(fd, buffer, size);
       if (got >= 0) return static_cast<std::size_t>(got);
       if (errno == EINTR) continue;
       if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        pollfd ready{STDIN_FILENO, POLLIN, 0};
+        pollfd ready{fd, POLLIN, 0};
         ::poll(&ready, 1, -1);
         continue;
       }
@@ -31,38 +31,48 @@ ReadSome standardInput() {
 }
 
 bool LineReader::next(std::string& line) {
-  for (;;) {
-    const char* from = buffer_.data() + scanned_;
-    const auto* feed = static_cast<const char*>(std::memchr(from, '\n', buffer_.size() - scanned_));
-    if (feed != nullptr || (ended_ && start_ < buffer_.size())) {
-      const std::size_t end = feed ? static_cast<std::size_t>(feed - buffer_.data()) : buffer_.size();
-      const std::size_t next = feed ? end + 1 : end;
-      std::size_t length = end - start_;
-      if (length > 0 && buffer_[end - 1] == '\r') --length;
-      if (length >= moveThreshold) {
-        std::string rest = buffer_.substr(next);
-        buffer_.resize(start_ + length);
-        buffer_.erase(0, start_);
-        line.swap(buffer_);
-        buffer_ = std::move(rest);
-        start_ = scanned_ = 0;
-      } else {
-        line.assign(buffer_, start_, length);
-        start_ = scanned_ = next;
-      }
-      return true;
-    }
-    if (ended_) return false;
-
-    // Keep only the unread part, then read more behind it.
-    if (start_ > 0) {
-      buffer_.erase(0, start_);
-      start_ = 0;
-    }
-    scanned_ = buffer_.size();
-    if (!chunk_) chunk_ = std::make_unique<char[]>(readChunk);
-    const std::size_t got = readSome_(chunk_.get(), readChunk);
-    buffer_.append(chunk_.get(), got);
-    if (got == 0) ended_ = true;
+  while (!take(line)) {
+    if (!fill()) return take(line);
   }
+  return true;
+}
+
+bool LineReader::take(std::string& line) {
+  const char* from = buffer_.data() + scanned_;
+  const auto* feed = static_cast<const char*>(std::memchr(from, '\n', buffer_.size() - scanned_));
+  if (feed == nullptr && !(ended_ && start_ < buffer_.size())) {
+    scanned_ = buffer_.size();
+    return false;
+  }
+  const std::size_t end = feed ? static_cast<std::size_t>(feed - buffer_.data()) : buffer_.size();
+  const std::size_t next = feed ? end + 1 : end;
+  std::size_t length = end - start_;
+  if (length > 0 && buffer_[end - 1] == '\r') --length;
+  if (length >= moveThreshold) {
+    std::string rest = buffer_.substr(next);
+    buffer_.resize(start_ + length);
+    buffer_.erase(0, start_);
+    line.swap(buffer_);
+    buffer_ = std::move(rest);
+    start_ = scanned_ = 0;
+  } else {
+    line.assign(buffer_, start_, length);
+    start_ = scanned_ = next;
+  }
+  return true;
+}
+
+bool LineReader::fill() {
+  if (ended_) return false;
+  // Keep only the unread part, then read more behind it.
+  if (start_ > 0) {
+    scanned_ -= start_;
+    buffer_.erase(0, start_);
+    start_ = 0;
+  }
+  if (!chunk_) chunk_ = std::make_unique<char[]>(readChunk);
+  const std::size_t got = readSome_(chunk_.get(), readChunk);
+  buffer_.append(chunk_.get(), got);
+  if (got == 0) ended_ = true;
+  return !ended_;
 }

@@ -9,15 +9,27 @@
 // Reads up to `size` bytes into `buffer`; returns how many, 0 at the end of input.
 using ReadSome = std::function<std::size_t(char* buffer, std::size_t size)>;
 
-// Reads from standard input with read(2), returning whatever has arrived.
-ReadSome standardInput();
+// Reads from the descriptor `fd` with read(2), returning whatever has arrived.
+ReadSome readFrom(int fd);
 
 class LineReader {
  public:
   explicit LineReader(ReadSome readSome) : readSome_(std::move(readSome)) {}
 
-  // Puts the next line, without its terminator, into `line`. False once the input has ended.
+  // Puts the next line, without its terminator, into `line`, reading as much as it takes.
+  // False once the input has ended.
   bool next(std::string& line);
+
+  // Puts the next line already read into `line`, reading nothing: a complete line, or the last
+  // one once the input has ended. False when there is none.
+  bool take(std::string& line);
+
+  // Reads once, appending what arrived. False once the input has ended.
+  bool fill();
+
+  bool ended() const { return ended_; }
+  // Bytes read that no line taken so far holds.
+  std::size_t held() const { return buffer_.size() - start_; }
 
  private:
   ReadSome readSome_;

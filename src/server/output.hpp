@@ -41,6 +41,7 @@ struct Answer {
   nlohmann::ordered_json result;
   std::size_t expectedSize = 0;
   std::optional<Failure> failure;
+  bool withdrawn = false;  // the client cancelled the request while it was served: no answer at all
 };
 
 // An answer of `result`, and one of a failure.

@@ -1,9 +1,13 @@
 // The official MCP TypeScript SDK client against the built tarnwick-mcp and the stand-in app.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { ErrorCode, LATEST_PROTOCOL_VERSION, McpError } from '@modelcontextprotocol/sdk/types.js';
+import { once } from 'node:events';
+import net from 'node:net';
+import {
+  CallToolResultSchema, ErrorCode, LATEST_PROTOCOL_VERSION, McpError,
+} from '@modelcontextprotocol/sdk/types.js';
 import { AjvJsonSchemaValidator } from '@modelcontextprotocol/sdk/validation/ajv';
-import { REQUEST_TIMEOUT_MS, openSession, startStandin } from './harness.js';
+import { REQUEST_TIMEOUT_MS, openSession, startStandin, within } from './harness.js';
 
 const CATALOGUE = [
   'list_targets', 'status', 'set_network', 'reset_network', 'stop_watching',
@@ -118,4 +122,52 @@ test('requests in flight together each get their own answer, refusals and unknow
     assert.deepEqual([textOf(status1), status1.isError], [status, false]);
     assert.deepEqual(listed.tools.map((tool) => tool.name), CATALOGUE);
   });
+});
+
+// Resolves once `holds()` is true, checking every 10 ms; rejects after `ms`.
+function until(ms, what, holds) {
+  return within(ms, what, new Promise((resolve) => {
+    const check = () => (holds() ? resolve() : setTimeout(check, 10));
+    check();
+  }));
+}
+
+test('a call of the newer revision that the client aborts is dropped at once and never answered', async () => {
+  // An app that takes every connection and never answers, as one does while it relaunches.
+  const connections = [];
+  const stalled = net.createServer((socket) => {
+    const connection = { socket, closedAt: undefined };
+    socket.on('close', () => { connection.closedAt = Date.now(); });
+    socket.resume();
+    connections.push(connection);
+  });
+  stalled.listen(0, '127.0.0.1');
+  await once(stalled, 'listening');
+  try {
+    await withSession(stalled.address().port, async (client, session) => {
+      const meta = {
+        'io.modelcontextprotocol/protocolVersion': '2026-07-28',
+        'io.modelcontextprotocol/clientCapabilities': {},
+      };
+      const controller = new AbortController();
+      const call = client.request(
+        { method: 'tools/call', params: { name: 'status', arguments: {}, _meta: meta } },
+        CallToolResultSchema, { ...opts, signal: controller.signal });
+      const settled = call.then(() => 'answered', (error) => error);
+      await until(REQUEST_TIMEOUT_MS, 'the call to reach the app', () => connections.length === 1);
+      // The SDK sends notifications/cancelled naming the request, as Escape in a client does.
+      const aborted = Date.now();
+      controller.abort('the user pressed Escape');
+      assert.notEqual(await settled, 'answered');
+      await until(REQUEST_TIMEOUT_MS, 'the server to hang up on the app', () => connections[0].closedAt !== undefined);
+      assert.ok(connections[0].closedAt - aborted < 1000, `hung up after ${connections[0].closedAt - aborted} ms`);
+      // Nothing waits behind it, and no answer for the cancelled id ever arrives.
+      const { tools } = await client.listTools({ _meta: meta }, opts);
+      assert.equal(tools.length, CATALOGUE.length);
+      assert.deepEqual(session.clientErrors, []);
+    });
+  } finally {
+    for (const { socket } of connections) socket.destroy();
+    stalled.close();
+  }
 });

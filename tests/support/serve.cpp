@@ -1,26 +1,41 @@
 #include "support/serve.hpp"
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <thread>
+#include <unistd.h>
 
 #include "server/loop.hpp"
 
 using nlohmann::json;
 
 std::string serveCaptured(std::string_view input, std::size_t piece, const Automation& automation) {
-  std::size_t offset = 0;
-  ReadSome readSome = [&](char* buffer, std::size_t size) {
-    const std::size_t count = std::min({size, input.size() - offset, piece});
-    std::memcpy(buffer, input.data() + offset, count);
-    offset += count;
-    return count;
-  };
+  // A pipe, as the real standard input is, so that what arrives during a tool call is read
+  // ahead as it would be; the writer may block on it, so it has a thread of its own.
+  std::signal(SIGPIPE, SIG_IGN);  // a reader that stopped early shows as a failed write
+  int ends[2];
+  if (::pipe(ends) != 0) return "pipe failed";
+  std::thread writer([&input, in = ends[1]] {
+    for (std::string_view rest = input; !rest.empty();) {
+      const ssize_t written = ::write(in, rest.data(), rest.size());
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) break;
+      rest.remove_prefix(static_cast<std::size_t>(written));
+    }
+    ::close(in);
+  });
+  const ReadSome readPipe = readFrom(ends[0]);
+  const ReadSome readSome = [&](char* buffer, std::size_t size) { return readPipe(buffer, std::min(size, piece)); };
   std::string written;
   Output out{[&](std::string_view line) {
     written.append(line);
     return true;
   }};
-  serve(readSome, out, automation);
+  serve(readSome, out, automation, ends[0]);
+  ::close(ends[0]);  // the loop read to the end, or the writer must not be left blocked
+  writer.join();
   return written;
 }
 

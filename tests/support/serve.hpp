@@ -10,8 +10,9 @@
 
 #include "bridge/automation.hpp"
 
-// Everything the loop writes for `input`, handed over `piece` bytes at a time so that lines
-// straddle reads. Tool calls go to the app `automation` names.
+// Everything the loop writes for `input`, which comes through a pipe at most `piece` bytes a
+// read, so that lines straddle reads and what arrives during a tool call is read ahead. Tool
+// calls go to the app `automation` names.
 std::string serveCaptured(std::string_view input, std::size_t piece = 4093, const Automation& automation = {});
 
 // Splits output text into lines (the final LF does not start an empty line).
