@@ -231,8 +231,8 @@ macos_check_linked() {
 }
 
 # Links, in BUILD/ARCH from the objects that macos_build compiled there, the stand-in and each
-# test executable that tests/CMakeLists.txt names (with the server's core, the test support
-# and GoogleTest), as CMake would on a Mac, and checks each: a symbol that macOS, GoogleTest or
+# test executable that tests/CMakeLists.txt names (with the server's core, the test support,
+# GoogleTest and an interface of the libcurl functions it calls), as CMake would on a Mac, and checks each: a symbol that macOS, GoogleTest or
 # a file of ours lacks fails here rather than on a Mac. Runs nothing.
 macos_link_others() {
   local build="$1" arch="$2" target objects="$1/$2" core=() support=() name files file linked
@@ -252,7 +252,9 @@ macos_link_others() {
     linked=("${core[@]}")
     for file in "${support[@]}" $files; do linked+=("$objects/tests/$file.o"); done
     echo "macos: linking $name for $target" >&2
-    timeout 900 "$macos_zig" c++ -target "$target" -O2 "${linked[@]}" "${macos_gtest[@]}" "$macos_pinned/libcurl.tbd" -o "$objects/$name"
+    # Tests may call libcurl themselves, beyond what the server calls and its interface lists.
+    macos_interface "$objects/$name-libcurl.tbd" "$arch" /usr/lib/libcurl.4.dylib '^_curl_' "${linked[@]}"
+    timeout 900 "$macos_zig" c++ -target "$target" -O2 "${linked[@]}" "${macos_gtest[@]}" "$objects/$name-libcurl.tbd" -o "$objects/$name"
     macos_check_linked "$objects/$name" "$arch" /usr/lib/libcurl.4.dylib /usr/lib/libSystem.B.dylib
   done <<<"$(sed -n 's/^add_executable(\([a-z_]*\) \(.*\))$/\1 \2/p' "$macos_root/tests/CMakeLists.txt")"
   echo "macos: $objects: tarnwick-standin and the test executables link for $arch" >&2
