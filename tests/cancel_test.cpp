@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <fcntl.h>
-#include <fstream>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <poll.h>
@@ -26,104 +26,81 @@ namespace {
 
 // Takes one request at a time and holds it until told to answer, noting when the client hangs
 // up on it first. Every wait is bounded.
-class StalledApp {
- public:
-  StalledApp() : app_([this](int fd) { hold(fd); }) {}
-  ~StalledApp() {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-  }
+struct StalledApp {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::string> requests;
+  std::optional<Clock::time_point> hungUp;
+  std::optional<std::string> answer;
+  bool stopping = false;
+  RawApp app{[this](int fd) { hold(fd); }};  // last: it stops calling hold() before the rest goes
 
-  int port() const { return app_.port(); }
-  std::vector<std::string> requests() {
-    std::lock_guard lock(mutex_);
-    return requests_;
+  ~StalledApp() { update([&] { stopping = true; }); }
+
+  void update(const std::function<void()>& change) {
+    {
+      std::lock_guard lock(mutex);
+      change();
+    }
+    changed.notify_all();
   }
-  // True once `count` requests in all have arrived.
-  bool awaitRequests(std::size_t count) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, 5s, [&] { return requests_.size() >= count; });
+  // True once `holds` is, within 5 s.
+  bool await(const std::function<bool()>& holds) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, 5s, holds);
   }
-  // When the client hung up on the request in hand; nothing if it did not within 5 s.
+  bool awaitRequests(std::size_t count) { return await([&] { return requests.size() >= count; }); }
   std::optional<Clock::time_point> awaitHangUp() {
-    std::unique_lock lock(mutex_);
-    if (!changed_.wait_for(lock, 5s, [&] { return hungUp_.has_value(); })) return std::nullopt;
-    return std::exchange(hungUp_, std::nullopt);
+    if (!await([&] { return hungUp.has_value(); })) return std::nullopt;
+    std::lock_guard lock(mutex);
+    return std::exchange(hungUp, std::nullopt);
   }
-  // Answers the request in hand with `body`.
-  void answer(std::string body) {
-    std::lock_guard lock(mutex_);
-    answer_ = std::move(body);
-  }
+  void answerWith(std::string body) { update([&] { answer = std::move(body); }); }
 
- private:
   void hold(int fd) {
     std::string request = readRequest(fd);
-    {
-      std::lock_guard lock(mutex_);
-      requests_.push_back(std::move(request));
-    }
-    changed_.notify_all();
+    update([&] { requests.push_back(std::move(request)); });
     for (const auto deadline = Clock::now() + 20s; Clock::now() < deadline;) {
       {
-        std::lock_guard lock(mutex_);
-        if (stopping_) return;
-        if (answer_) {
-          sendAll(fd, httpResponse(200, *std::exchange(answer_, std::nullopt)));
-          return;
-        }
+        std::lock_guard lock(mutex);
+        if (stopping) return;
+        if (answer) return void(sendAll(fd, httpResponse(200, *std::exchange(answer, std::nullopt))));
       }
       pollfd ready{fd, POLLIN, 0};
       char byte = 0;
-      if (::poll(&ready, 1, 2) > 0 && ::read(fd, &byte, 1) <= 0) {
-        {
-          std::lock_guard lock(mutex_);
-          hungUp_ = Clock::now();
-        }
-        changed_.notify_all();
-        return;
-      }
+      if (::poll(&ready, 1, 2) > 0 && ::read(fd, &byte, 1) <= 0) return update([&] { hungUp = Clock::now(); });
     }
   }
-
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<std::string> requests_;
-  std::optional<Clock::time_point> hungUp_;
-  std::optional<std::string> answer_;
-  bool stopping_ = false;
-  RawApp app_;  // last: it stops, and stops calling hold(), before the rest goes
 };
 
 const std::string meta =
     R"("_meta":{"io.modelcontextprotocol/protocolVersion":"2026-07-28","io.modelcontextprotocol/clientCapabilities":{}})";
 
-std::string modernCall(const std::string& id, const std::string& tool = "status") {
-  return R"({"jsonrpc":"2.0","id":)" + id + R"(,"method":"tools/call","params":{"name":")" + tool +
-         R"(","arguments":{},)" + meta + "}}\n";
+// A tools/call of `tool` with id `id` (JSON text), of the per-request revision or the handshake one.
+std::string call(const std::string& id, bool modern = true, const std::string& tool = "status") {
+  return R"({"jsonrpc":"2.0","id":)" + id + R"(,"method":"tools/call","params":{"name":")" + tool + "\"" +
+         (modern ? "," + meta : "") + "}}\n";
 }
 std::string modernList(const std::string& id) {
   return R"({"jsonrpc":"2.0","id":)" + id + R"(,"method":"tools/list","params":{)" + meta + "}}\n";
-}
-std::string legacyCall(const std::string& id, const std::string& tool = "status") {
-  return R"({"jsonrpc":"2.0","id":)" + id + R"(,"method":"tools/call","params":{"name":")" + tool + "\"}}\n";
 }
 // A cancellation whose params hold `params` (JSON members, without braces).
 std::string cancelWith(const std::string& params) {
   return R"({"jsonrpc":"2.0","method":"notifications/cancelled","params":{)" + params + "}}\n";
 }
 std::string cancel(const std::string& id) { return cancelWith(R"("requestId":)" + id + R"(,"reason":"Escape")"); }
+std::string legacyResult(const std::string& id, const std::string& text) {
+  return R"({"jsonrpc":"2.0","id":)" + id + R"(,"result":{"content":[{"type":"text","text":")" + text +
+         R"("}],"isError":false}})";
+}
 
-std::string portOf(const StalledApp& app) { return "TARNWICK_PORT=" + std::to_string(app.port()); }
+std::string portOf(const StalledApp& app) { return "TARNWICK_PORT=" + std::to_string(app.app.port()); }
 
 // The next answer, parsed; null when none came within 5 s.
 json nextAnswer(Server& server) {
   std::string line;
   return readLine(server, line, 5s) ? json::parse(line) : json();
 }
-
-// The first line of a request as the app read it: "POST /status HTTP/1.1".
-std::string requestLine(const std::string& request) { return request.substr(0, request.find("\r\n")); }
 
 void expectQuietEnd(Server& server) {
   const Finished run = finish(server);
@@ -134,19 +111,27 @@ void expectQuietEnd(Server& server) {
 
 }  // namespace
 
-TEST(Cancel, TheCallInFlightIsDroppedAtOnceAndTheRequestBehindItAnswered) {
+TEST(Cancel, TheCallInFlightIsDroppedAtOnceByItsOwnIdAloneAndTheRequestBehindItAnswered) {
   StalledApp app;
   Server server({portOf(app)});
-  // 0 and "" are ids like any other; numbers are compared as numbers.
-  const std::vector<std::pair<std::string, std::string>> ids = {
-      {"7", "7"}, {"0", "0"}, {R"("")", R"("")"}, {R"("call-1")", R"("call-1")"}, {"45", "45.0"}};
+  // The id, one of the same text or value but another type (ignored), and the one that cancels:
+  // 0 and "" are ids like any other, and numbers are compared as numbers.
+  const std::vector<std::vector<std::string>> rounds = {
+      {"7", R"("7")", "7"}, {"0", R"("")", "0"}, {R"("")", "0", R"("")"}, {R"("45")", "45", R"("45")"},
+      {"45", "false", "45.0"}};
   std::vector<Clock::duration> delays;
-  for (std::size_t round = 0; round < ids.size(); ++round) {
-    const auto& [id, named] = ids[round];
-    ASSERT_TRUE(writeTo(server, modernCall(id)));
-    ASSERT_TRUE(app.awaitRequests(round + 1)) << id;
+  for (std::size_t round = 0; round < rounds.size(); ++round) {
+    const std::string &id = rounds[round][0], &other = rounds[round][1], &named = rounds[round][2];
     const std::string behind = std::to_string(100 + round);
-    ASSERT_TRUE(writeTo(server, modernList(behind)));
+    ASSERT_TRUE(writeTo(server, call(id)));
+    ASSERT_TRUE(app.awaitRequests(round + 1)) << id;
+    ASSERT_TRUE(writeTo(server, modernList(behind) + cancel(other)));
+    // Time for the server to read the wrong cancellation while the call waits.
+    std::this_thread::sleep_for(100ms);
+    {
+      std::lock_guard lock(app.mutex);
+      ASSERT_FALSE(app.hungUp) << "request " << id << " was dropped by a cancellation of " << other;
+    }
     const auto sent = Clock::now();
     ASSERT_TRUE(writeTo(server, cancel(named)));
     const std::optional<Clock::time_point> hungUp = app.awaitHangUp();
@@ -166,49 +151,29 @@ TEST(Cancel, TheCallInFlightIsDroppedAtOnceAndTheRequestBehindItAnswered) {
   expectQuietEnd(server);
 }
 
-TEST(Cancel, IdsAreMatchedAsTheJsonValuesTheRequestsCarried) {
-  StalledApp app;
-  Server server({portOf(app)});
-  // Each cancellation names a value of the same text but another type, or another value.
-  const std::vector<std::pair<std::string, std::string>> misses = {
-      {"45", R"("45")"}, {R"("45")", "45"}, {"0", R"("")"}, {R"("")", "0"}, {"0", "false"}, {"1", "1.5"}};
-  for (std::size_t round = 0; round < misses.size(); ++round) {
-    const auto& [id, named] = misses[round];
-    ASSERT_TRUE(writeTo(server, modernCall(id) + cancel(named)));
-    ASSERT_TRUE(app.awaitRequests(round + 1));
-    // Time for the server to read the cancellation while the call waits.
-    std::this_thread::sleep_for(150ms);
-    app.answer("answered " + id);
-    const json answer = nextAnswer(server);
-    EXPECT_EQ(answer["id"], json::parse(id)) << "request " << id << " was dropped by a cancel of " << named;
-    EXPECT_EQ(textOf(answer["result"]), "answered " + id);
-  }
-  expectQuietEnd(server);
-}
-
 TEST(Cancel, ARequestCancelledWhileInLineNeverReachesTheAppAndTheRestKeepTheirOrder) {
   StalledApp app;
   Server server({portOf(app)});
   // A request cancelled in the same write as itself is dropped before the app hears of it.
-  ASSERT_TRUE(writeTo(server, modernCall("0", "list_targets") + cancel("0") + modernCall("1")));
+  ASSERT_TRUE(writeTo(server, call("0", true, "list_targets") + cancel("0") + call("1")));
   ASSERT_TRUE(app.awaitRequests(1));
   // In line behind it: a call of the per-request revision, one of the handshake revision, a list.
-  ASSERT_TRUE(writeTo(server, modernCall("2", "list_targets") + legacyCall("3") + modernList("4")));
+  ASSERT_TRUE(writeTo(server, call("2", true, "list_targets") + call("3", false) + modernList("4")));
   ASSERT_TRUE(writeTo(server, cancel("2") + cancel("3") + cancel("1")));
   ASSERT_TRUE(app.awaitHangUp());
   ASSERT_TRUE(app.awaitRequests(2));
   // Input that ends while a call waits: the call and what is in line are still answered.
   closeInput(server);
-  app.answer("third");
+  app.answerWith("third");
   const Finished run = finish(server);
   const std::vector<std::string> lines = splitLines(run.out);
   ASSERT_EQ(lines.size(), 2u) << run.out;
-  EXPECT_EQ(lines[0], R"({"jsonrpc":"2.0","id":3,"result":{"content":[{"type":"text","text":"third"}],"isError":false}})");
+  EXPECT_EQ(lines[0], legacyResult("3", "third"));
   EXPECT_EQ(json::parse(lines[1])["id"], 4);
-  const std::vector<std::string> requests = app.requests();
-  ASSERT_EQ(requests.size(), 2u);
-  for (const std::string& request : requests) {
-    EXPECT_EQ(requestLine(request), "POST /status HTTP/1.1") << "a cancelled list_targets was sent";
+  std::lock_guard lock(app.mutex);
+  ASSERT_EQ(app.requests.size(), 2u);
+  for (const std::string& request : app.requests) {
+    EXPECT_EQ(request.substr(0, request.find("\r\n")), "POST /status HTTP/1.1") << "a cancelled list_targets was sent";
   }
   EXPECT_TRUE(run.exited && run.status == 0 && run.err.empty());
 }
@@ -216,51 +181,47 @@ TEST(Cancel, ARequestCancelledWhileInLineNeverReachesTheAppAndTheRestKeepTheirOr
 TEST(Cancel, StrayMalformedAndHandshakeCancelsChangeNothing) {
   StalledApp app;
   Server server({portOf(app)});
-  ASSERT_TRUE(writeTo(server, modernCall("8")));
+  ASSERT_TRUE(writeTo(server, call("8")));
   ASSERT_TRUE(app.awaitRequests(1));
   const std::string strays =
-      cancel("9") + cancelWith("") + cancelWith(R"("requestId":null)") + cancelWith(R"("requestId":true)") +
-      cancelWith(R"("requestId":{"id":8})") + cancelWith(R"("requestId":[8])") + cancelWith(R"("id":8)") +
+      cancel("9") + cancelWith("") + cancelWith(R"("requestId":null)") + cancelWith(R"("requestId":{"id":8})") +
+      cancelWith(R"("requestId":[8])") + cancelWith(R"("id":8)") +
       R"({"jsonrpc":"2.0","method":"notifications/cancelled","params":8})" "\n" +
       R"({"jsonrpc":"2.0","method":"notifications/cancel","params":{"requestId":8}})" "\n" +
       // With an id, it is a request of a method we do not have, and is answered as one.
       R"({"jsonrpc":"2.0","id":50,"method":"notifications/cancelled","params":{"requestId":8}})" "\n";
   // A call of the handshake revision in line, cancelled by a notification that speaks the newer one.
-  ASSERT_TRUE(writeTo(server, strays + legacyCall("5") + cancelWith(R"("requestId":5,)" + meta)));
+  ASSERT_TRUE(writeTo(server, strays + call("5", false) + cancelWith(R"("requestId":5,)" + meta)));
   std::this_thread::sleep_for(150ms);
-  app.answer("eighth");
-  const json eighth = nextAnswer(server);
-  EXPECT_EQ(eighth["id"], 8);
-  EXPECT_EQ(textOf(eighth["result"]), "eighth");
+  app.answerWith("eighth");
+  EXPECT_EQ(textOf(nextAnswer(server)["result"]), "eighth");
   EXPECT_EQ(nextAnswer(server)["error"]["message"], "Method not found: notifications/cancelled");
-  ASSERT_TRUE(app.awaitRequests(2));
-  app.answer("fifth");
   std::string line;
+  ASSERT_TRUE(app.awaitRequests(2));
+  app.answerWith("fifth");
   ASSERT_TRUE(readLine(server, line, 5s));
-  EXPECT_EQ(line, R"({"jsonrpc":"2.0","id":5,"result":{"content":[{"type":"text","text":"fifth"}],"isError":false}})");
-
+  EXPECT_EQ(line, legacyResult("5", "fifth"));
   // The handshake revision's call in flight is answered too, byte for byte.
-  ASSERT_TRUE(writeTo(server, legacyCall("6")));
+  ASSERT_TRUE(writeTo(server, call("6", false)));
   ASSERT_TRUE(app.awaitRequests(3));
   ASSERT_TRUE(writeTo(server, cancel("6") + cancelWith(R"("requestId":6,)" + meta)));
   std::this_thread::sleep_for(150ms);
-  app.answer("sixth");
+  app.answerWith("sixth");
   ASSERT_TRUE(readLine(server, line, 5s));
-  EXPECT_EQ(line, R"({"jsonrpc":"2.0","id":6,"result":{"content":[{"type":"text","text":"sixth"}],"isError":false}})");
+  EXPECT_EQ(line, legacyResult("6", "sixth"));
   expectQuietEnd(server);
 }
 
 TEST(Cancel, WhatIsReadAheadDuringACallIsBoundedUnderAFlood) {
   StalledApp app;
   Server server({portOf(app)});
-  ASSERT_TRUE(writeTo(server, modernCall("1")));
+  ASSERT_TRUE(writeTo(server, call("1")));
   ASSERT_TRUE(app.awaitRequests(1));
   // Pings of 2 KiB each, written as long as the server takes them.
   const std::string flood = ping("2", R"(,"params":{"pad":")" + std::string(2000, 'x') + "\"}}") + "\n";
   ::fcntl(server.in, F_SETFL, ::fcntl(server.in, F_GETFL) | O_NONBLOCK);
   std::size_t written = 0;
-  const std::size_t cap = 64u << 20;
-  for (pollfd room{server.in, POLLOUT, 0}; written < cap && ::poll(&room, 1, 300) > 0;) {
+  for (pollfd room{server.in, POLLOUT, 0}; written < (64u << 20) && ::poll(&room, 1, 300) > 0;) {
     const std::size_t at = written % flood.size();
     const ssize_t sent = ::write(server.in, flood.data() + at, flood.size() - at);
     if (sent > 0) written += static_cast<std::size_t>(sent);
@@ -269,7 +230,7 @@ TEST(Cancel, WhatIsReadAheadDuringACallIsBoundedUnderAFlood) {
   EXPECT_LT(written, readAheadBytes + (512u << 10)) << "the server kept reading while the call waited";
   // Then the call ends, and every ping is answered in its turn.
   ::fcntl(server.in, F_SETFL, ::fcntl(server.in, F_GETFL) & ~O_NONBLOCK);
-  app.answer("first");
+  app.answerWith("first");
   const std::size_t partial = written % flood.size();
   std::thread rest([&] { writeTo(server, partial == 0 ? "" : flood.substr(partial)); });
   const json first = nextAnswer(server);
